@@ -27,10 +27,13 @@ Failure<std::decay_t<E>> fail(E&& error) {
 template <typename T, typename E>
 class [[nodiscard]] Result {
 public:
-    Result(const T& value) : state_(std::in_place_index<0>, value) {}
-    Result(T&& value) : state_(std::in_place_index<0>, std::move(value)) {}
+    Result(const T& value)
+        : state_(std::in_place_index<0>, value) {}
+    Result(T&& value)
+        : state_(std::in_place_index<0>, std::move(value)) {}
     template <typename F>
-    Result(Failure<F> failure) : state_(std::in_place_index<1>, std::move(failure.error)) {}
+    Result(Failure<F> failure)
+        : state_(std::in_place_index<1>, std::move(failure.error)) {}
 
     bool ok() const { return state_.index() == 0; }
     explicit operator bool() const { return ok(); }

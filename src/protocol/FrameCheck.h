@@ -5,6 +5,7 @@
 #include "protocol/FrameValidationError.h"
 
 #include <QByteArrayView>
+
 #include <optional>
 
 namespace orvane::ProtocolWire::detail {

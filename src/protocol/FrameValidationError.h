@@ -3,6 +3,7 @@
 #include "protocol/WireHeader.h"
 
 #include <QString>
+
 #include <variant>
 
 namespace orvane {
@@ -31,7 +32,8 @@ public:
     static FrameValidationError bufferTooShort(qint64 have, qint64 want) {
         return {BufferTooShort{have, want}};
     }
-    static FrameValidationError crcMismatch(quint32 calc, quint32 received, const WireHeader& header) {
+    static FrameValidationError crcMismatch(quint32 calc, quint32 received,
+                                            const WireHeader& header) {
         return {CrcMismatch{calc, received, header}};
     }
     static FrameValidationError badSync() { return {BadSync{}}; }
@@ -45,7 +47,8 @@ public:
     QString description() const;
 
 private:
-    FrameValidationError(Case c) : case_(c) {}
+    FrameValidationError(Case c)
+        : case_(c) {}
     Case case_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QStringDecoder>
+
 #include <array>
 #include <cstring>
 

@@ -11,6 +11,7 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+
 #include <optional>
 
 namespace orvane {

@@ -50,9 +50,8 @@ std::optional<QByteArray> extractFrame(QByteArray& buffer, QList<FrameIssue>& is
         if (n - p < frameLength) {
             // Incomplete frame at p: keep it and wait for more bytes.
             if (p > 0) {
-                issues.append(
-                    {QStringLiteral("丢弃 %1 字节（未找到完整帧，等待更多数据）").arg(p),
-                     QByteArray(base, p)});
+                issues.append({QStringLiteral("丢弃 %1 字节（未找到完整帧，等待更多数据）").arg(p),
+                               QByteArray(base, p)});
                 buffer.remove(0, p);
             }
             return std::nullopt;
@@ -60,8 +59,9 @@ std::optional<QByteArray> extractFrame(QByteArray& buffer, QList<FrameIssue>& is
         const QByteArrayView candidate(base + p, frameLength);
         WireHeader header;
         if (auto error = detail::checkFrame(candidate, header)) {
-            issues.append({QStringLiteral("帧校验失败 @ offset %1: %2").arg(p).arg(error->description()),
-                           candidate.toByteArray()});
+            issues.append(
+                {QStringLiteral("帧校验失败 @ offset %1: %2").arg(p).arg(error->description()),
+                 candidate.toByteArray()});
             ++p;
             continue;
         }
@@ -73,7 +73,8 @@ std::optional<QByteArray> extractFrame(QByteArray& buffer, QList<FrameIssue>& is
     // No position left with a whole header after it: everything but the last 16
     // bytes is noise; those 16 may be the start of a header still arriving.
     const qsizetype dropped = n - (headerLength - 1);
-    issues.append({QStringLiteral("丢弃 %1 字节（扫描后无有效帧）").arg(dropped), QByteArray(base, dropped)});
+    issues.append(
+        {QStringLiteral("丢弃 %1 字节（扫描后无有效帧）").arg(dropped), QByteArray(base, dropped)});
     buffer.remove(0, dropped);
     return std::nullopt;
 }

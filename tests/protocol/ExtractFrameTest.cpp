@@ -2,6 +2,7 @@
 #include "protocol/ProtocolWire.h"
 
 #include <QRandomGenerator>
+
 #include <gtest/gtest.h>
 
 using namespace orvane;
@@ -52,7 +53,8 @@ std::optional<QByteArray> referenceExtract(QByteArray& buffer, QList<FrameIssue>
             if (p == 0) {
                 return std::nullopt;
             }
-            issues.append({QString("丢弃 %1 字节（未找到完整帧，等待更多数据）").arg(p), buffer.first(p)});
+            issues.append(
+                {QString("丢弃 %1 字节（未找到完整帧，等待更多数据）").arg(p), buffer.first(p)});
             buffer.remove(0, p);
             return std::nullopt;
         }
@@ -62,8 +64,9 @@ std::optional<QByteArray> referenceExtract(QByteArray& buffer, QList<FrameIssue>
             buffer.remove(0, p + len + 21);
             return candidate;
         }
-        issues.append({QString("帧校验失败 @ offset %1: %2").arg(p).arg(result.error().description()),
-                       candidate});
+        issues.append(
+            {QString("帧校验失败 @ offset %1: %2").arg(p).arg(result.error().description()),
+             candidate});
     }
     const qsizetype q = n - 16;
     issues.append({QString("丢弃 %1 字节（扫描后无有效帧）").arg(q), buffer.first(q)});
@@ -173,7 +176,11 @@ TEST(ExtractFrame, DamagedFrameReportedAndNextOneReturned) {
 }
 
 TEST(ExtractFrame, ImplausibleLengthIsSkippedByOneByte) {
-    QByteArray bogus = QByteArray::fromHex("57AB06" "00000000" "00000000" "0400" "70110100"); // 70000
+    QByteArray bogus = QByteArray::fromHex("57AB06"
+                                           "00000000"
+                                           "00000000"
+                                           "0400"
+                                           "70110100"); // 70000
     const QByteArray good = frameOf(7, 3);
     QByteArray buffer = bogus + QByteArray(20, 'z') + good;
     QList<FrameIssue> issues;
@@ -195,7 +202,11 @@ TEST(ExtractFrame, ImplausibleLengthIsSkippedByOneByte) {
 TEST(ExtractFrame, PlausibleNoiseHeaderHoldsTheScan) {
     // A fake header announcing 1000 bytes blocks everything behind it until enough
     // bytes have arrived for validation to reject it.
-    const QByteArray fake = QByteArray::fromHex("57AB06" "00000000" "00000000" "0400" "E8030000");
+    const QByteArray fake = QByteArray::fromHex("57AB06"
+                                                "00000000"
+                                                "00000000"
+                                                "0400"
+                                                "E8030000");
     const QByteArray good = frameOf(8, 2);
     QByteArray buffer = fake + good;
     QList<FrameIssue> issues;

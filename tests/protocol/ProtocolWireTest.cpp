@@ -1,9 +1,11 @@
-#include "protocol/FrameType.h"
 #include "protocol/ProtocolWire.h"
+
+#include "protocol/FrameType.h"
 
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 using namespace orvane;
@@ -46,9 +48,8 @@ TEST(Checksum, MatchesDefinitionAtEveryLengthAndOffset) {
     // Lengths around the 32-byte lanes and the internal rounds, and continuation from
     // every alignment, so the blocked summation can't drift from the definition.
     const QByteArray data = randomBytes(4096 * 32 * 2 + 77, 1);
-    const qsizetype lengths[] = {0,    1,         31,            32,         33, 63, 64,
-                                 65,   1000,      4096 * 32,     4096 * 32 + 5,
-                                 data.size()};
+    const qsizetype lengths[] = {
+        0, 1, 31, 32, 33, 63, 64, 65, 1000, 4096 * 32, 4096 * 32 + 5, data.size()};
     for (qsizetype len : lengths) {
         EXPECT_EQ(PW::mcAddCRC(QByteArrayView(data).first(len)),
                   referenceChecksum(QByteArrayView(data).first(len)))
@@ -99,7 +100,11 @@ TEST(Checksum, FileVariant) {
 TEST(Frame, EmptyPayloadGolden) {
     const QByteArray frame = PW::buildPacket(0x03, 0x0014, 0x01020304, {});
     ASSERT_EQ(frame.size(), 21);
-    const QByteArray header = hex("57AB03" "04030201" "06000000" "1400" "00000000");
+    const QByteArray header = hex("57AB03"
+                                  "04030201"
+                                  "06000000"
+                                  "1400"
+                                  "00000000");
     EXPECT_EQ(frame.first(17), header);
     const quint32 sum = PW::mcAddCRC(header);
     EXPECT_EQ(frame.sliced(17), QByteArray::fromRawData(reinterpret_cast<const char*>(&sum), 4));
@@ -183,7 +188,9 @@ TEST(Frame, TypeNames) {
 }
 
 TEST(EchoTLV, DecodesAndFormats) {
-    const QByteArray payload = hex("1400" "03000000" "414200");
+    const QByteArray payload = hex("1400"
+                                   "03000000"
+                                   "414200");
     const auto tlv = PW::parseEchoTLV(payload);
     ASSERT_TRUE(tlv.has_value());
     EXPECT_EQ(tlv->length, 3u);
@@ -198,28 +205,37 @@ TEST(EchoTLV, DecodesAndFormats) {
 }
 
 TEST(EchoTLV, RefusalsAndTheirReasons) {
-    const QByteArray extra = hex("1400" "03000000" "41420000");
+    const QByteArray extra = hex("1400"
+                                 "03000000"
+                                 "41420000");
     EXPECT_FALSE(PW::parseEchoTLV(extra));
     EXPECT_EQ(PW::echoTLVParseFailureReason(extra), "payload=10 B != tlv wire 9 B (length=3)");
 
-    const QByteArray zeroLength = hex("1400" "00000000");
+    const QByteArray zeroLength = hex("1400"
+                                      "00000000");
     EXPECT_FALSE(PW::parseEchoTLV(zeroLength));
     EXPECT_EQ(PW::echoTLVParseFailureReason(zeroLength), "tlv.length=0");
 
     EXPECT_EQ(PW::echoTLVParseFailureReason(hex("14000100")), "payload too short (4 < 6)");
-    EXPECT_EQ(PW::echoTLVParseFailureReason(hex("1500" "01000000" "41")),
+    EXPECT_EQ(PW::echoTLVParseFailureReason(hex("1500"
+                                                "01000000"
+                                                "41")),
               "tlv.type=0x0015 expected 0x0014");
-    QByteArray tooLong = hex("1400" "29000000");
+    QByteArray tooLong = hex("1400"
+                             "29000000");
     tooLong.append(QByteArray(41, 'x'));
     EXPECT_FALSE(PW::parseEchoTLV(tooLong));
     EXPECT_EQ(PW::echoTLVParseFailureReason(tooLong), "tlv.length=41 > max 40");
 
-    QByteArray longest = hex("1400" "28000000");
+    QByteArray longest = hex("1400"
+                             "28000000");
     longest.append(QByteArray(40, 'x'));
     EXPECT_TRUE(PW::parseEchoTLV(longest));
     EXPECT_EQ(PW::echoTLVParseFailureReason(longest), "unknown");
     // A huge length field must not overflow the size comparison.
-    EXPECT_EQ(PW::echoTLVParseFailureReason(hex("1400" "FFFFFFFF" "41")),
+    EXPECT_EQ(PW::echoTLVParseFailureReason(hex("1400"
+                                                "FFFFFFFF"
+                                                "41")),
               "tlv.length=4294967295 > max 40");
 }
 
@@ -235,5 +251,6 @@ TEST(HexFormat, CompactAndTruncated) {
     EXPECT_EQ(PW::formatHexCompactTruncated(bytes.first(32), 32, 16),
               PW::formatHexCompact(bytes.first(32)));
     EXPECT_EQ(PW::formatHexCompactTruncated(bytes, 32, 16),
-              PW::formatHexCompact(bytes.first(16)) + " ... " + PW::formatHexCompact(bytes.last(16)));
+              PW::formatHexCompact(bytes.first(16)) + " ... " +
+                  PW::formatHexCompact(bytes.last(16)));
 }
