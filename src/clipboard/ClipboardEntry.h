@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+
 #include <optional>
 
 namespace orvane {
@@ -13,8 +14,8 @@ namespace orvane {
 struct ClipboardEntry {
     qint64 id = 0; // row id once stored; a locally counted id before that
     ClipboardKind kind = ClipboardKind::text;
-    QString text;  // the text; for files the paths joined by "\n"; for an image "[截图]"
-    QStringList files;                      // absolute paths, only for files
+    QString text;      // the text; for files the paths joined by "\n"; for an image "[截图]"
+    QStringList files; // absolute paths, only for files
     std::optional<QString> imageDataBase64; // standard Base64; images captured locally
     std::optional<QString> imagePath;       // stored image file; images loaded or received
     qint64 dataSize = 0;

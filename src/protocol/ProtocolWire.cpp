@@ -1,10 +1,10 @@
 #include "protocol/ProtocolWire.h"
 
+#include "common/Utf8.h"
 #include "protocol/FrameCheck.h"
 #include "protocol/FrameType.h"
 
 #include <QFile>
-#include <QStringDecoder>
 
 #include <array>
 #include <cstring>
@@ -246,11 +246,9 @@ QString formatTLVValue(const PeripheralTLV& tlv) {
     const QString hex = formatHexCompact(value);
     const qsizetype nul = value.indexOf('\0');
     if (nul >= 0) {
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                         QStringDecoder::Flag::ConvertInitialBom);
-        const QString text = decoder.decode(QByteArrayView(value).first(nul));
-        if (!decoder.hasError() && !text.isEmpty()) {
-            return QLatin1Char('"') + text + QStringLiteral("\" hex=[") + hex + QLatin1Char(']');
+        const auto text = decodeUtf8Strict(QByteArrayView(value).first(nul));
+        if (text && !text->isEmpty()) {
+            return QLatin1Char('"') + *text + QStringLiteral("\" hex=[") + hex + QLatin1Char(']');
         }
     }
     return QStringLiteral("hex=[%1] (%2 B)").arg(hex).arg(value.size());

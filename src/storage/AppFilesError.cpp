@@ -1,0 +1,17 @@
+#include "storage/AppFilesError.h"
+
+namespace orvane {
+
+QString AppFilesError::description() const {
+    switch (code_) {
+    case Code::invalidName:
+        return QStringLiteral("AppFilesError.invalidName");
+    case Code::createFailed:
+        return QStringLiteral("AppFilesError.createFailed: ") + fileError_->description();
+    case Code::fileSystem:
+        return fileError_->description();
+    }
+    Q_UNREACHABLE();
+}
+
+} // namespace orvane
