@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the MIDDLE_PACKET head parser and the chunk split the receiver
 // relies on: the chunk must lie inside the payload, its size must follow the flag rule,
 // and a packet whose checksum verifies must be exactly what the builder would send.
+#include "FuzzCheck.h"
 #include "protocol/ProtocolWire.h"
 #include "protocol/TransWire.h"
 
@@ -8,19 +9,9 @@
 #include <QByteArrayView>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 using namespace orvane;
-
-#define FUZZ_CHECK(cond)                                                                           \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "invariant failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__);     \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 namespace {
 

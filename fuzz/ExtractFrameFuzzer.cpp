@@ -3,19 +3,13 @@
 // validates and ends what was removed, and the removed bytes plus what remains are
 // exactly the stream, with nothing lost or duplicated.
 
+#include "FuzzCheck.h"
 #include "protocol/ProtocolWire.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 using namespace orvane;
 namespace PW = orvane::ProtocolWire;
-
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond))                                                                               \
-            std::abort();                                                                          \
-    } while (0)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) {
@@ -38,34 +32,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         const qsizetype maxCalls = buffer.size() + 1; // every productive call shrinks the buffer
         for (qsizetype calls = 1;; ++calls) {
-            CHECK(calls <= maxCalls);
+            FUZZ_CHECK(calls <= maxCalls);
             const QByteArray before = buffer;
             const qsizetype issuesBefore = issues.size();
             const auto frame = PW::extractFrame(buffer, issues);
 
-            CHECK(buffer.size() <= before.size());
-            CHECK(before.endsWith(buffer)); // only the front was taken
+            FUZZ_CHECK(buffer.size() <= before.size());
+            FUZZ_CHECK(before.endsWith(buffer)); // only the front was taken
             const QByteArray removed = before.first(before.size() - buffer.size());
             removedAll.append(removed);
 
             if (frame) {
-                CHECK(PW::validateFrameDetailed(*frame).ok());
-                CHECK(removed.endsWith(*frame));
+                FUZZ_CHECK(PW::validateFrameDetailed(*frame).ok());
+                FUZZ_CHECK(removed.endsWith(*frame));
                 continue;
             }
             if (removed.isEmpty()) {
                 // Nothing taken means the buffer waits for more bytes, silently.
-                CHECK(issues.size() == issuesBefore);
+                FUZZ_CHECK(issues.size() == issuesBefore);
                 break;
             }
             // Bytes dropped without a frame are reported, in full, by the last issue.
-            CHECK(issues.size() > issuesBefore);
-            CHECK(issues.back().data == removed);
+            FUZZ_CHECK(issues.size() > issuesBefore);
+            FUZZ_CHECK(issues.back().data == removed);
         }
     }
-    CHECK(removedAll + buffer == stream);
+    FUZZ_CHECK(removedAll + buffer == stream);
     for (const FrameIssue& issue : issues) {
-        CHECK(issue.data.has_value() && !issue.message.isEmpty());
+        FUZZ_CHECK(issue.data.has_value() && !issue.message.isEmpty());
     }
     return 0;
 }

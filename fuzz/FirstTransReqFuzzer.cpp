@@ -1,23 +1,14 @@
 // Feeds arbitrary bytes to the FIRST_PACKET parser: it must agree with validating the
 // header bytes on their own, and must never look past byte 52.
+#include "FuzzCheck.h"
 #include "protocol/TransWire.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 using namespace orvane;
-
-#define FUZZ_CHECK(cond)                                                                           \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "invariant failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__);     \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArrayView input(reinterpret_cast<const char*>(data), qsizetype(size));

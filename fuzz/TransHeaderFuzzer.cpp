@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the transfer header parser and validator. Beyond not crashing,
 // a header that validates must have been read from the right offsets, must satisfy every
 // promise the validator makes, and must survive being rebuilt by the builder.
+#include "FuzzCheck.h"
 #include "protocol/ProtocolWire.h"
 #include "protocol/TransWire.h"
 
@@ -9,18 +10,8 @@
 #include <QtEndian>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 using namespace orvane;
-
-#define FUZZ_CHECK(cond)                                                                           \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "invariant failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__);     \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 namespace {
 
