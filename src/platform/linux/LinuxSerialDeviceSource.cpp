@@ -1,0 +1,225 @@
+#include "platform/linux/LinuxSerialDeviceSource.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace orvane {
+
+namespace {
+
+bool matchesAny(const QStringList& patterns, const QByteArray& name) {
+    for (const QString& pattern : patterns) {
+        if (::fnmatch(pattern.toLocal8Bit().constData(), name.constData(), 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isCharacterDevice(const QByteArray& path, dev_t* rdev = nullptr) {
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return false;
+    }
+    if (rdev) {
+        *rdev = st.st_rdev;
+    }
+    return true;
+}
+
+// Names in a directory, or nothing when it cannot be read.
+std::optional<QList<QByteArray>> directoryEntries(const QByteArray& directory) {
+    DIR* dir = ::opendir(directory.constData());
+    if (!dir) {
+        return std::nullopt;
+    }
+    QList<QByteArray> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..") {
+            names.append(name);
+        }
+    }
+    ::closedir(dir);
+    return names;
+}
+
+QString readTrimmed(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    // sysfs attributes are one short line; the bound keeps a odd file from being slurped.
+    return QString::fromUtf8(file.read(4096)).trimmed();
+}
+
+} // namespace
+
+LinuxSerialDeviceSource::LinuxSerialDeviceSource()
+    : LinuxSerialDeviceSource(Config{}) {}
+
+LinuxSerialDeviceSource::LinuxSerialDeviceSource(Config config)
+    : config_(std::move(config)) {}
+
+QStringList LinuxSerialDeviceSource::watchedDirectories() const {
+    QStringList dirs;
+    for (const ScanDirectory& scan : config_.directories) {
+        dirs.append(scan.directory);
+    }
+    return dirs;
+}
+
+std::optional<QStringList> LinuxSerialDeviceSource::listDeviceNodes() const {
+    QStringList paths;
+    bool listedAny = false;
+    for (const ScanDirectory& scan : config_.directories) {
+        const auto names = directoryEntries(QFile::encodeName(scan.directory));
+        if (!names) {
+            continue;
+        }
+        listedAny = true;
+        for (const QByteArray& name : *names) {
+            if (!matchesAny(scan.namePatterns, name)) {
+                continue;
+            }
+            const QString path = scan.directory + u'/' + QFile::decodeName(name);
+            if (isCharacterDevice(QFile::encodeName(path))) {
+                paths.append(path);
+            }
+        }
+    }
+    if (!listedAny) {
+        return std::nullopt;
+    }
+    return paths;
+}
+
+QMap<QString, std::optional<QString>> LinuxSerialDeviceSource::productNamesByPath() const {
+    QMap<QString, std::optional<QString>> products;
+    const auto ttys = directoryEntries(QFile::encodeName(config_.sysfsRoot + "/class/tty"));
+    if (!ttys) {
+        return products;
+    }
+    for (const QByteArray& name : *ttys) {
+        std::optional<std::optional<QString>> product; // looked up once per tty at most
+        for (const ScanDirectory& scan : config_.directories) {
+            if (!matchesAny(scan.namePatterns, name)) {
+                continue;
+            }
+            if (!product) {
+                product = sysfsProductName(QFile::decodeName(name));
+            }
+            products.insert(scan.directory + u'/' + QFile::decodeName(name), *product);
+        }
+    }
+    return products;
+}
+
+std::optional<QString> LinuxSerialDeviceSource::lookupProductName(const QString& path) const {
+    const QFileInfo info(path);
+    if (auto name = sysfsProductName(info.fileName())) {
+        return name;
+    }
+    // A link such as /dev/serial/by-id/… names the tty only through its target.
+    const QString target = info.canonicalFilePath();
+    if (!target.isEmpty() && QFileInfo(target).fileName() != info.fileName()) {
+        return sysfsProductName(QFileInfo(target).fileName());
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> LinuxSerialDeviceSource::sysfsProductName(const QString& ttyName) const {
+    if (ttyName.isEmpty() || ttyName.contains(u'/') || ttyName == u"." || ttyName == u"..") {
+        return std::nullopt;
+    }
+    QString dir =
+        QFileInfo(config_.sysfsRoot + "/class/tty/" + ttyName + "/device").canonicalFilePath();
+    for (int level = 0; level < maxSysfsLevels && !dir.isEmpty(); ++level) {
+        if (QFileInfo::exists(dir + "/idVendor")) {
+            const QString product = readTrimmed(dir + "/product");
+            if (!product.isEmpty()) {
+                return product;
+            }
+        }
+        const QString parent = QFileInfo(dir).path();
+        if (parent == dir) {
+            break; // reached "/"
+        }
+        dir = parent;
+    }
+    return std::nullopt;
+}
+
+bool LinuxSerialDeviceSource::pathExists(const QString& path) const {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+std::optional<QString> LinuxSerialDeviceSource::describePortOccupier(const QString& path) const {
+    dev_t port = 0;
+    if (!isCharacterDevice(QFile::encodeName(path), &port)) {
+        return std::nullopt;
+    }
+    const QByteArray proc = QFile::encodeName(config_.procRoot);
+    const auto processes = directoryEntries(proc);
+    if (!processes) {
+        return std::nullopt;
+    }
+    for (const QByteArray& pid : *processes) {
+        bool numeric = false;
+        pid.toLongLong(&numeric);
+        if (!numeric) {
+            continue;
+        }
+        const QByteArray fdDir = proc + '/' + pid + "/fd";
+        const auto fds = directoryEntries(fdDir); // fails for other users' processes
+        if (!fds) {
+            continue;
+        }
+        for (const QByteArray& fd : *fds) {
+            dev_t held = 0;
+            // stat() follows the descriptor's link to the open file itself, so a port opened
+            // under another name (a symbolic link) still compares equal.
+            if (isCharacterDevice(fdDir + '/' + fd, &held) && held == port) {
+                const QString command = readTrimmed(QFile::decodeName(proc + '/' + pid + "/comm"));
+                if (!command.isEmpty()) {
+                    return command;
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+bool LinuxSerialDeviceSource::tryOpenExclusive(const QString& path) const {
+    // Non-blocking so a line without carrier cannot hold us in open().
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    // TIOCEXCL is deliberately left alone: clearing it again afterwards would also clear an
+    // exclusive mode that a root-owned holder had set.
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return locked;
+}
+
+bool LinuxSerialDeviceSource::isAccessible(const QString& path) const {
+    if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0) {
+        return true;
+    }
+    return errno != EACCES && errno != EPERM;
+}
+
+} // namespace orvane

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace orvane {
+
+// The developer's diagnostics log, usable from any thread. Every line goes to the system
+// log (standard error with an sd-daemon level prefix, which the session's journal picks up)
+// and to `serial.log`, a size-capped text file in the log directory. Error lines are also
+// handed to the installed UI callback so that the user sees them in the debug log.
+//
+// File writes happen on one worker thread ("com.orvane.serial.logfile") in the order the
+// calls were made; callers never wait for the disk. File failures are ignored: the system
+// log still receives every line.
+namespace SerialDiagnostics {
+
+// (direction, summary, hex rows); called on the thread that logged the error.
+using UILineCallback = std::function<void(const QString& direction, const QString& summary,
+                                          const QStringList& hexRows)>;
+
+inline constexpr char fileQueueName[] = "com.orvane.serial.logfile";
+inline constexpr char logFileName[] = "serial.log";
+inline constexpr char subsystem[] = "com.orvane.mac";
+inline constexpr char category[] = "serial";
+// Past this size the file is cut to its last maxLogFileBytes / 2 bytes.
+inline constexpr qint64 maxLogFileBytes = 524288;
+// Lines waiting for the file beyond this many are dropped (and counted in the file) rather
+// than letting a stuck disk grow the queue without bound.
+inline constexpr int maxQueuedLines = 20000;
+
+void info(const QString& message);
+// Also calls the UI callback, when one is installed, with ("ERR", message, {}).
+void error(const QString& message);
+
+// Installs or (with an empty function) removes the UI callback. The callback may itself log.
+void setOnUILine(UILineCallback callback);
+
+// The directory that holds serial.log. Empty (the default) means the application data
+// directory, $XDG_DATA_HOME/Orvane, resolved at each write. Lines already queued are
+// written to the directory in force when they are written.
+void setLogDirectory(const QString& directory);
+QString logDirectory();
+QString logFilePath();
+
+// Waits until every line queued before this call has been handed to the file (or dropped
+// by a failed write). Returns false when that did not happen within `timeoutMs`.
+bool flush(int timeoutMs = 2000);
+
+// Cuts the file at `path` to its last maxBytes / 2 bytes when it is larger than
+// `maxBytes`. The cut may fall inside a line. Failures leave the file as it was.
+void trimLogFile(const QString& path, qint64 maxBytes);
+
+// The system log line for one message line, without the newline: "<6>" or "<3>",
+// "com.orvane.mac/serial: ", message.
+QByteArray systemLogLine(bool isError, const QString& message);
+
+} // namespace SerialDiagnostics
+
+} // namespace orvane

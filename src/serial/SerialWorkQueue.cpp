@@ -1,0 +1,71 @@
+#include "serial/SerialWorkQueue.h"
+
+#include <memory>
+#include <pthread.h>
+
+namespace orvane {
+
+SerialWorkQueue::SerialWorkQueue(QString label)
+    : label_(std::move(label)) {
+    thread_ = std::thread([this] { run(); });
+    QString shortName = label_;
+    shortName.remove(QStringLiteral("com.orvane."));
+    pthread_setname_np(thread_.native_handle(), shortName.left(15).toUtf8().constData());
+}
+
+SerialWorkQueue::~SerialWorkQueue() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wakeUp_.notify_all();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void SerialWorkQueue::post(std::function<void()> task) {
+    {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    wakeUp_.notify_one();
+}
+
+bool SerialWorkQueue::runAndWait(std::function<void()> task, std::chrono::milliseconds timeout) {
+    struct Completion {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+    };
+    // Shared, so that a task outliving a timed-out wait still has somewhere to report to.
+    auto completion = std::make_shared<Completion>();
+    post([completion, task = std::move(task)] {
+        if (task) {
+            task();
+        }
+        std::lock_guard lock(completion->mutex);
+        completion->finished = true;
+        completion->done.notify_all();
+    });
+    std::unique_lock lock(completion->mutex);
+    return completion->done.wait_for(lock, timeout, [&] { return completion->finished; });
+}
+
+void SerialWorkQueue::run() {
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::unique_lock lock(mutex_);
+            wakeUp_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
+            if (tasks_.empty()) {
+                return; // stopping, and everything posted has run
+            }
+            task = std::move(tasks_.front());
+            tasks_.pop_front();
+        }
+        task();
+    }
+}
+
+} // namespace orvane

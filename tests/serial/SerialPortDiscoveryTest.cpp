@@ -1,0 +1,243 @@
+#include "serial/SerialPortDiscovery.h"
+
+#include "serial/CoreApplication.h"
+#include "serial/SerialDiagnostics.h"
+#include "serial/SerialPortHotplug.h"
+
+#include <QElapsedTimer>
+#include <QSet>
+#include <QTest>
+
+#include <condition_variable>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <vector>
+
+namespace orvane {
+namespace {
+
+// A device registry and file system held in memory; tests change it while the hot-plug
+// thread reads it.
+class FakeSource : public SerialDeviceSource {
+public:
+    mutable std::mutex mutex;
+    std::optional<QStringList> nodes = QStringList();
+    QMap<QString, std::optional<QString>> registry;
+    QMap<QString, QString> lateNames; // found only by a fresh look-up
+    QSet<QString> existing;
+    QSet<QString> denied;
+    QMap<QString, QString> occupiers;
+    mutable int openAttempts = 0;
+
+    std::optional<QStringList> listDeviceNodes() const override {
+        std::lock_guard lock(mutex);
+        return nodes;
+    }
+    QMap<QString, std::optional<QString>> productNamesByPath() const override {
+        std::lock_guard lock(mutex);
+        return registry;
+    }
+    std::optional<QString> lookupProductName(const QString& path) const override {
+        std::lock_guard lock(mutex);
+        if (lateNames.contains(path)) {
+            return lateNames.value(path);
+        }
+        return std::nullopt;
+    }
+    bool pathExists(const QString& path) const override {
+        std::lock_guard lock(mutex);
+        return existing.contains(path);
+    }
+    std::optional<QString> describePortOccupier(const QString& path) const override {
+        std::lock_guard lock(mutex);
+        if (occupiers.contains(path)) {
+            return occupiers.value(path);
+        }
+        return std::nullopt;
+    }
+    bool tryOpenExclusive(const QString&) const override {
+        std::lock_guard lock(mutex);
+        ++openAttempts;
+        return true;
+    }
+    bool isAccessible(const QString& path) const override {
+        std::lock_guard lock(mutex);
+        return !denied.contains(path);
+    }
+};
+
+class FakeWatch : public SerialDeviceWatch {
+public:
+    bool open() override { return opens; }
+    Wait waitForChange(int timeoutMs) override {
+        std::unique_lock lock(mutex_);
+        cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                     [&] { return changes_ || woken_; });
+        if (woken_) {
+            woken_ = false;
+            return Wait::woken;
+        }
+        if (changes_) {
+            changes_ = false;
+            return Wait::changed;
+        }
+        return Wait::timedOut;
+    }
+    void wake() override {
+        std::lock_guard lock(mutex_);
+        woken_ = true;
+        cv_.notify_all();
+    }
+    void change() {
+        std::lock_guard lock(mutex_);
+        changes_ = true;
+        cv_.notify_all();
+    }
+    bool opens = true;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool changes_ = false;
+    bool woken_ = false;
+};
+
+TEST(SerialPortDiscoveryTest, MergesDirectoryAndRegistryAndLooksUnnamedPortsUpAgain) {
+    auto source = std::make_shared<FakeSource>();
+    source->nodes = QStringList{"/dev/ttyUSB0", "/dev/ttyACM1"};
+    source->registry = {{"/dev/ttyACM1", QString("Halvex KVM")},
+                        {"/dev/ttyACM0", QString()},             // listing missed it
+                        {"/dev/ttyUSB9", QString("Unplugged")}}; // no such node
+    source->existing = {"/dev/ttyUSB0", "/dev/ttyACM1", "/dev/ttyACM0"};
+    source->lateNames = {{"/dev/ttyUSB0", "FT232R USB UART"}, {"/dev/ttyACM1", "Never asked"}};
+
+    const QList<SerialPortInfo> ports = SerialPortDiscovery(source).listPortsOnce();
+    ASSERT_EQ(ports.size(), 3);
+    EXPECT_EQ(ports[0], SerialPortInfo::make("/dev/ttyACM0", "/dev/ttyACM0"));
+    EXPECT_EQ(ports[1], SerialPortInfo::make("/dev/ttyACM1", "Halvex KVM"));
+    EXPECT_EQ(ports[2], SerialPortInfo::make("/dev/ttyUSB0", "FT232R USB UART"));
+
+    // A failed listing still yields what the registry knows.
+    source->nodes = std::nullopt;
+    const QList<SerialPortInfo> fromRegistry = SerialPortDiscovery(source).listPortsOnce();
+    ASSERT_EQ(fromRegistry.size(), 2);
+    EXPECT_EQ(fromRegistry[0].path, "/dev/ttyACM0");
+    EXPECT_EQ(fromRegistry[1].label, "Halvex KVM");
+}
+
+TEST(SerialPortDiscoveryTest, BusyPortIsRefusedWithoutAnOpenAttempt) {
+    auto source = std::make_shared<FakeSource>();
+    source->existing = {"/dev/ttyACM0"};
+    source->occupiers = {{"/dev/ttyACM0", "minicom"}};
+    const SerialPortDiscovery discovery(source);
+    EXPECT_FALSE(discovery.canOpenPort("/dev/ttyACM0"));
+    EXPECT_FALSE(discovery.canOpenPort("/dev/ttyACM1"));
+    EXPECT_EQ(source->openAttempts, 0);
+    source->occupiers.clear();
+    EXPECT_TRUE(discovery.canOpenPort("/dev/ttyACM0"));
+    EXPECT_EQ(source->openAttempts, 1);
+}
+
+TEST(SerialPortInfoTest, DisplayNameShowsTheLabelOnlyWhenItSaysMore) {
+    EXPECT_EQ(SerialPortInfo::make("/dev/ttyACM0", "Halvex KVM").displayName(),
+              "Halvex KVM · /dev/ttyACM0");
+    EXPECT_EQ(SerialPortInfo::make("/dev/ttyACM0", "/dev/ttyACM0").displayName(), "/dev/ttyACM0");
+    EXPECT_EQ(SerialPortInfo::make("/dev/ttyACM0", "").displayName(), "/dev/ttyACM0");
+}
+
+class SerialPortHotplugTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing::coreApplication();
+        auto watch = std::make_unique<FakeWatch>();
+        watch_ = watch.get();
+        hotplug_ = std::make_unique<SerialPortHotplug>(source_, std::move(watch));
+        hotplug_->onEvent = [this](const SerialPortHotplug::Event& e) {
+            events_.push_back(e);
+        };
+    }
+    // Starts and waits for the start-up report, so later changes are never mistaken for it.
+    void startWithOnePort() {
+        setNodes({"/dev/ttyACM9"});
+        hotplug_->start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return events_.size() == 1; }, 2000));
+        events_.clear();
+    }
+    void setNodes(const QStringList& nodes) {
+        std::lock_guard lock(source_->mutex);
+        source_->nodes = nodes;
+    }
+
+    std::shared_ptr<FakeSource> source_ = std::make_shared<FakeSource>();
+    FakeWatch* watch_ = nullptr;
+    std::unique_ptr<SerialPortHotplug> hotplug_;
+    std::vector<SerialPortHotplug::Event> events_;
+};
+
+TEST_F(SerialPortHotplugTest, NodeWithoutPermissionYetIsReportedOnceItOpens) {
+    using Event = SerialPortHotplug::Event;
+    startWithOnePort();
+    {
+        std::lock_guard lock(source_->mutex);
+        source_->nodes = QStringList{"/dev/ttyACM9", "/dev/ttyACM0"};
+        source_->denied = {"/dev/ttyACM0"};
+    }
+    watch_->change();
+    QTest::qWait(3 * SerialPortHotplug::notReadyRetryMs);
+    EXPECT_TRUE(events_.empty());
+
+    {
+        std::lock_guard lock(source_->mutex);
+        source_->denied.clear();
+    }
+    // No further change needed: the pending node is retried on its own.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !events_.empty(); }, 2000));
+    EXPECT_EQ(events_, std::vector{Event::attached("/dev/ttyACM0")});
+}
+
+TEST_F(SerialPortHotplugTest, NodeThatNeverOpensIsReportedAfterTheLimit) {
+    using Event = SerialPortHotplug::Event;
+    startWithOnePort();
+    QElapsedTimer waited;
+    waited.start();
+    {
+        std::lock_guard lock(source_->mutex);
+        source_->nodes = QStringList{"/dev/ttyACM9", "/dev/ttyUSB0"};
+        source_->denied = {"/dev/ttyUSB0"};
+    }
+    watch_->change();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !events_.empty(); },
+                                SerialPortHotplug::notReadyLimitMs + 2000));
+    EXPECT_EQ(events_, std::vector{Event::attached("/dev/ttyUSB0")});
+    EXPECT_GE(waited.elapsed(), SerialPortHotplug::notReadyLimitMs);
+}
+
+TEST_F(SerialPortHotplugTest, FailedListingDetachesNothingAndFailedWatchLogs) {
+    using Event = SerialPortHotplug::Event;
+    setNodes({"/dev/ttyACM0"});
+    hotplug_->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return events_.size() == 1; }, 2000));
+    {
+        std::lock_guard lock(source_->mutex);
+        source_->nodes = std::nullopt;
+    }
+    watch_->change();
+    QTest::qWait(3 * SerialPortHotplug::debounceMs);
+    setNodes({});
+    watch_->change();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return events_.size() == 2; }, 2000));
+    EXPECT_EQ(events_[1], Event::detached("/dev/ttyACM0"));
+    hotplug_->stop();
+
+    QStringList errors;
+    SerialDiagnostics::setOnUILine(
+        [&](const QString&, const QString& summary, const QStringList&) { errors << summary; });
+    watch_->opens = false;
+    hotplug_->start();
+    hotplug_->stop();
+    SerialDiagnostics::setOnUILine({});
+    EXPECT_EQ(errors, QStringList{"hotplug: add matched notification failed"});
+}
+
+} // namespace
+} // namespace orvane
