@@ -1,7 +1,5 @@
 #include "serial/SerialLogStore.h"
 
-#include "serial/CoreApplication.h"
-
 #include <QSignalSpy>
 #include <QTimeZone>
 
@@ -24,10 +22,7 @@ SerialLogEntry entryAt(const QString& direction, const QString& summary,
     return entry;
 }
 
-class SerialLogStoreTest : public ::testing::Test {
-protected:
-    void SetUp() override { testing::coreApplication(); }
-};
+using SerialLogStoreTest = ::testing::Test;
 
 TEST_F(SerialLogStoreTest, RendersTimeDirectionSummaryThenOneLinePerHexRow) {
     SerialLogStore store;

@@ -1,6 +1,5 @@
 #include "serial/SerialPortDiscovery.h"
 
-#include "serial/CoreApplication.h"
 #include "serial/SerialDiagnostics.h"
 #include "serial/SerialPortHotplug.h"
 
@@ -148,7 +147,6 @@ TEST(SerialPortInfoTest, DisplayNameShowsTheLabelOnlyWhenItSaysMore) {
 class SerialPortHotplugTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        testing::coreApplication();
         auto watch = std::make_unique<FakeWatch>();
         watch_ = watch.get();
         hotplug_ = std::make_unique<SerialPortHotplug>(source_, std::move(watch));

@@ -1,6 +1,5 @@
 #include "serial/SerialPortSession.h"
 
-#include "CoreApplication.h"
 #include "PseudoTerminalPort.h"
 #include "platform/linux/LinuxSerialSpeed.h"
 #include "platform/linux/PosixSerialPortIO.h"
@@ -405,7 +404,6 @@ TEST_F(SerialPortSessionTest, WritesOnAClosedSessionFail) {
 }
 
 TEST_F(SerialPortSessionTest, CloseOnANeverOpenedSessionKeepsCallbacksAndStaysQuiet) {
-    orvane::testing::coreApplication();
     auto states = std::make_shared<QList<bool>>();
     auto session = makeSession();
     session->setOnStateChange(
@@ -419,7 +417,6 @@ TEST_F(SerialPortSessionTest, CloseOnANeverOpenedSessionKeepsCallbacksAndStaysQu
 }
 
 TEST_F(SerialPortSessionTest, ClosingReportsOnTheMainThreadAndDropsCallbacks) {
-    orvane::testing::coreApplication();
     struct Seen {
         QList<bool> states;
         std::optional<QString> error;

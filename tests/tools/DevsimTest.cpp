@@ -461,9 +461,3 @@ TEST(Devsim, QuitRemovesTheLink) {
     EXPECT_EQ(sim.process.exitCode(), 0);
     EXPECT_FALSE(QFileInfo(sim.link).isSymLink());
 }
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

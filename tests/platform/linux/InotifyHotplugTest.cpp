@@ -18,21 +18,9 @@ namespace {
 
 using Event = SerialPortHotplug::Event;
 
-QCoreApplication& coreApplication() {
-    if (auto* existing = QCoreApplication::instance()) {
-        return *existing;
-    }
-    static int argc = 1;
-    static char name[] = "orvane_platform_linux_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 class InotifyHotplugTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        coreApplication();
         ASSERT_TRUE(dir_.isValid());
         char name[128] = {};
         ASSERT_EQ(::openpty(&master_, &slave_, name, nullptr, nullptr), 0);
