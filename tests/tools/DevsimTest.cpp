@@ -4,6 +4,7 @@
 #include "protocol/FrameType.h"
 #include "protocol/ProtocolWire.h"
 #include "protocol/TransWire.h"
+#include "support/DevsimProcess.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -28,55 +29,8 @@ using namespace orvane;
 
 namespace {
 
-constexpr int waitMs = 3000; // bound for every wait; the tests finish far sooner
-
-// The simulator as a child process, with its events parsed from standard output.
-class Devsim {
-public:
-    explicit Devsim(const QStringList& extraArgs) {
-        link = dir.filePath(QStringLiteral("kvm"));
-        process.start(QStringLiteral(ORVANE_DEVSIM_PATH),
-                      QStringList{QStringLiteral("--link"), link, QStringLiteral("--json")} +
-                          extraArgs);
-    }
-    ~Devsim() {
-        process.terminate();
-        if (!process.waitForFinished(waitMs)) {
-            process.kill();
-            process.waitForFinished(waitMs);
-        }
-    }
-
-    // The next event of `kind` (after those already returned) that satisfies `match`.
-    std::optional<QJsonObject> waitFor(const QString& kind,
-                                       const std::function<bool(const QJsonObject&)>& match = {}) {
-        const QDeadlineTimer deadline(waitMs);
-        for (;;) {
-            while (process.canReadLine()) {
-                events.append(QJsonDocument::fromJson(process.readLine()).object());
-            }
-            for (; cursor < events.size(); ++cursor) {
-                const QJsonObject& event = events[cursor];
-                if (event.value(QStringLiteral("event")).toString() == kind &&
-                    (!match || match(event))) {
-                    return events[cursor++];
-                }
-            }
-            if (deadline.hasExpired() || process.state() == QProcess::NotRunning) {
-                return std::nullopt;
-            }
-            process.waitForReadyRead(20);
-        }
-    }
-
-    void command(const QString& line) { process.write(line.toUtf8() + '\n'); }
-
-    QTemporaryDir dir;
-    QString link;
-    QProcess process;
-    QList<QJsonObject> events;
-    qsizetype cursor = 0;
-};
+constexpr int waitMs = DevsimProcess::waitMs;
+using Devsim = DevsimProcess;
 
 // The client's end of the line: the symlink opened as a raw serial port.
 class Peer {
