@@ -3,6 +3,7 @@
 
 #include "support/ClientLink.h"
 #include "support/DevsimProcess.h"
+#include "support/TestData.h"
 #include "trans/TransPayload.h"
 
 #include <QDate>
@@ -15,14 +16,6 @@ using namespace orvane;
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray patterned(qsizetype size) {
-    QByteArray data(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i) {
-        data[i] = char((i * 31 + i / 7) & 0xFF);
-    }
-    return data;
-}
 
 QByteArray readFile(const QString& path) {
     QFile file(path);
@@ -61,7 +54,7 @@ protected:
 };
 
 TEST_F(ClientDevsimTest, ProbesAreEchoedAndPushedItemsAreDelivered) {
-    const QByteArray content = patterned(25000); // three chunks of 10240
+    const QByteArray content = patternedBytes(25000); // three chunks of 10240
     const QString source = writeWorkFile("report.bin", content);
     DevsimProcess device(
         {"--interval", "100", "--push-text", "你好, devsim", "--push-file", source});
@@ -104,7 +97,7 @@ TEST_F(ClientDevsimTest, ClientSendsAFileAndATextToTheDevice) {
     ASSERT_TRUE(client);
     ASSERT_TRUE(device.waitFor("probe_matched"));
 
-    const QByteArray content = patterned(30000);
+    const QByteArray content = patternedBytes(30000);
     ClipboardEntry fileEntry;
     fileEntry.kind = ClipboardKind::files;
     fileEntry.files = {writeWorkFile("notes.bin", content)};

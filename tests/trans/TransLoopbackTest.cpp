@@ -7,6 +7,7 @@
 #include "protocol/ProtocolWire.h"
 #include "protocol/TransWire.h"
 #include "storage/TemporaryDataHome.h"
+#include "support/TestData.h"
 #include "trans/SerialProtocolRouter.h"
 #include "trans/TransHandler.h"
 #include "trans/TransSender.h"
@@ -30,14 +31,6 @@ using namespace orvane;
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray patterned(qsizetype n) {
-    QByteArray out(n, Qt::Uninitialized);
-    for (qsizetype i = 0; i < n; ++i) {
-        out[i] = char((i * 13 + (i >> 9)) & 0xFF);
-    }
-    return out;
-}
 
 quint16 frameType(const QByteArray& frame) {
     const auto header = ProtocolWire::parseHeader(frame);
@@ -181,9 +174,9 @@ QByteArray readAll(const QString& path) {
 TEST_F(TransLoopbackTest, TextImageAndFileArriveAsSent) {
     const QString text = QStringLiteral("剪贴板 clipboard ") + QString(3000, QChar('x'));
     ASSERT_TRUE(send(SendJob{TransWire::dataTypeText, text.toUtf8(), {}}).ok());
-    const QByteArray image = patterned(104);
+    const QByteArray image = patternedBytes(104);
     ASSERT_TRUE(send(SendJob{TransWire::dataTypeImage, image, {}}).ok());
-    const QByteArray file = patterned(3 * 10240 + 17);
+    const QByteArray file = patternedBytes(3 * 10240 + 17);
     ASSERT_TRUE(send(SendJob{TransWire::dataTypeFile, file, QStringLiteral("report.pdf")}).ok());
 
     const QList<ClipboardEntry> entries = deliveredEntries();
@@ -204,7 +197,7 @@ TEST_F(TransLoopbackTest, TextImageAndFileArriveAsSent) {
 }
 
 TEST_F(TransLoopbackTest, DamagedChunkAndLostReplyAreRepairedByResends) {
-    const QByteArray file = patterned(4 * 10240 + 100);
+    const QByteArray file = patternedBytes(4 * 10240 + 100);
     // Chunk two arrives with one byte changed under a valid frame: the device finds the
     // chunk checksum wrong and answers with a failure.
     link->tamper = [](const QByteArray& frame, int index) {
@@ -238,7 +231,7 @@ TEST_F(TransLoopbackTest, DamagedChunkAndLostReplyAreRepairedByResends) {
 }
 
 TEST_F(TransLoopbackTest, CancelledSendLeavesTheDeviceReadyForTheNextOne) {
-    const QByteArray first = patterned(5 * 10240);
+    const QByteArray first = patternedBytes(5 * 10240);
     std::stop_source stopSource;
     link->tamper = [&](const QByteArray& frame, int index) {
         if (frameType(frame) == FrameType::MIDDLE_PACKET && index == 2) {
@@ -260,7 +253,7 @@ TEST_F(TransLoopbackTest, CancelledSendLeavesTheDeviceReadyForTheNextOne) {
     ASSERT_EQ(direct.size(), 1);
     EXPECT_EQ(frameType(direct[0]), FrameType::DEVICE_QUERY_RSP);
 
-    const QByteArray second = patterned(2 * 10240 + 1);
+    const QByteArray second = patternedBytes(2 * 10240 + 1);
     ASSERT_TRUE(send(SendJob{TransWire::dataTypeFile, second, QStringLiteral("second.bin")}).ok());
     const QList<ClipboardEntry> entries = deliveredEntries();
     ASSERT_EQ(entries.size(), 1);
