@@ -1,0 +1,192 @@
+// The orvane-cli program, run as a process against the simulated device (orvane-devsim)
+// over a pseudo-terminal, with its own data directory.
+
+#include "support/DevsimProcess.h"
+#include "support/TestData.h"
+
+#include <QDate>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+
+namespace {
+
+constexpr int waitMs = 15000;
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class OrvaneCliTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dataHome_.isValid() && work_.isValid()); }
+
+    void TearDown() override {
+        if (cli_.state() != QProcess::NotRunning) {
+            cli_.kill();
+            cli_.waitForFinished(3000);
+        }
+    }
+
+    void startCli(const QStringList& args) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome_.path());
+        cli_.setProcessEnvironment(env);
+        cli_.start(QStringLiteral(ORVANE_CLI_PATH), args);
+        ASSERT_TRUE(cli_.waitForStarted(3000));
+    }
+
+    // Runs the program to its end; the exit code, or -1 when it crashed or did not end.
+    int runCli(const QStringList& args) {
+        startCli(args);
+        if (!cli_.waitForFinished(waitMs) || cli_.exitStatus() != QProcess::NormalExit) {
+            return -1;
+        }
+        stderr_ = QString::fromUtf8(cli_.readAllStandardError());
+        return cli_.exitCode();
+    }
+
+    // The next JSON line on the program's standard output.
+    std::optional<QJsonObject> nextItem() {
+        QDeadlineTimer deadline(waitMs);
+        while (!cli_.canReadLine()) {
+            if (deadline.hasExpired() || cli_.state() == QProcess::NotRunning) {
+                return std::nullopt;
+            }
+            cli_.waitForReadyRead(50);
+        }
+        const auto document = QJsonDocument::fromJson(cli_.readLine());
+        EXPECT_TRUE(document.isObject());
+        return document.object();
+    }
+
+    QString writeWorkFile(const QString& name, const QByteArray& content) {
+        const QString path = work_.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return path;
+    }
+
+    QString receivedFilePath(const QString& name) const {
+        return dataHome_.path() + "/Orvane/files/" + QDate::currentDate().toString("yyyy-MM-dd") +
+               "/" + name;
+    }
+
+    QTemporaryDir dataHome_;
+    QTemporaryDir work_;
+    QProcess cli_;
+    QString stderr_;
+};
+
+TEST_F(OrvaneCliTest, ListenReportsPushedItemsAndEndsCleanlyOnSigterm) {
+    const QByteArray fileContent = patternedBytes(25000);
+    const QByteArray imageContent = QByteArray("\x89PNG\r\n\x1a\n", 8) + patternedBytes(3000);
+    const QString file = writeWorkFile("report.bin", fileContent);
+    const QString image = writeWorkFile("shot.png", imageContent);
+    DevsimProcess device({"--interval", "100", "--push-text", "你好，欢迎使用", "--push-file", file,
+                          "--push-image", image});
+    ASSERT_TRUE(device.waitFor("plugged"));
+    startCli({"listen", device.link, "--json"});
+
+    const auto text = nextItem();
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->value("kind").toString(), "text");
+    EXPECT_EQ(text->value("text").toString(), "你好，欢迎使用");
+    EXPECT_EQ(text->value("size").toInteger(), QByteArray("你好，欢迎使用").size());
+
+    const auto received = nextItem();
+    ASSERT_TRUE(received);
+    EXPECT_EQ(received->value("kind").toString(), "files");
+    EXPECT_EQ(received->value("size").toInteger(), fileContent.size());
+    EXPECT_EQ(received->value("path").toString(), receivedFilePath("report.bin"));
+    EXPECT_EQ(readFile(receivedFilePath("report.bin")), fileContent);
+
+    const auto picture = nextItem();
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->value("kind").toString(), "image");
+    const QString imagePath = picture->value("path").toString();
+    EXPECT_TRUE(imagePath.startsWith(dataHome_.path() + "/Orvane/clipboard_images/"));
+    EXPECT_EQ(readFile(imagePath), imageContent);
+
+    // Probes keep being answered while the link is held.
+    ASSERT_TRUE(device.waitFor("probe_matched"));
+    ASSERT_TRUE(device.waitFor("probe_matched"));
+
+    cli_.terminate();
+    ASSERT_TRUE(cli_.waitForFinished(5000));
+    EXPECT_EQ(cli_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(cli_.exitCode(), 0);
+    // The program let go of the link: the device's probes go unanswered.
+    EXPECT_TRUE(device.waitFor(
+        "client_answering", [](const QJsonObject& e) { return !e.value("answering").toBool(); },
+        5000));
+}
+
+TEST_F(OrvaneCliTest, SendDeliversTextFileAndImageToTheDevice) {
+    QTemporaryDir saved;
+    ASSERT_TRUE(saved.isValid());
+    DevsimProcess device({"--interval", "200", "--save-dir", saved.path()});
+    ASSERT_TRUE(device.waitFor("plugged"));
+
+    ASSERT_EQ(runCli({"send", device.link, "--text", "剪贴板 text ✓"}), 0) << stderr_.toStdString();
+    const auto text = device.waitFor("receive_done");
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->value("dataType").toInt(), 0);
+    EXPECT_EQ(readFile(text->value("savedTo").toString()), QByteArray("剪贴板 text ✓"));
+    EXPECT_TRUE(stderr_.contains("发送 [")) << stderr_.toStdString();
+
+    const QByteArray content = patternedBytes(40000);
+    ASSERT_EQ(runCli({"send", device.link, "--file", writeWorkFile("data.bin", content)}), 0)
+        << stderr_.toStdString();
+    const auto file = device.waitFor("receive_done");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->value("fileName").toString(), "data.bin");
+    EXPECT_EQ(readFile(file->value("savedTo").toString()), content);
+
+    const QByteArray picture = QByteArray("\x89PNG\r\n\x1a\n", 8) + patternedBytes(5000);
+    ASSERT_EQ(runCli({"send", device.link, "--image", writeWorkFile("p.png", picture)}), 0)
+        << stderr_.toStdString();
+    const auto image = device.waitFor("receive_done");
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->value("dataType").toInt(), 1);
+    EXPECT_EQ(readFile(image->value("savedTo").toString()), picture);
+}
+
+TEST_F(OrvaneCliTest, SendFailsClearlyWithoutALinkOrAnItem) {
+    EXPECT_EQ(runCli({"send", work_.filePath("no-such-port"), "--text", "x", "--wait", "1"}), 1);
+    EXPECT_TRUE(stderr_.contains("串口未连接")) << stderr_.toStdString();
+
+    EXPECT_EQ(runCli({"send", work_.filePath("no-such-port"), "--file", work_.filePath("none")}),
+              1);
+    EXPECT_TRUE(stderr_.contains("文件不存在")) << stderr_.toStdString();
+
+    EXPECT_EQ(runCli({"send", work_.filePath("p"), "--text", "a", "--file", "b"}), 2);
+    EXPECT_EQ(runCli({"sing", work_.filePath("p")}), 2);
+}
+
+TEST_F(OrvaneCliTest, SendToAPortHeldByAnotherProgramNamesTheHolder) {
+    DevsimProcess device({"--interval", "200"});
+    ASSERT_TRUE(device.waitFor("plugged"));
+    QProcess holder;
+    holder.start(QStringLiteral("flock"), {"--exclusive", device.link, "sleep", "30"});
+    ASSERT_TRUE(holder.waitForStarted(3000));
+    QThread::msleep(300);
+
+    EXPECT_EQ(runCli({"send", device.link, "--text", "x", "--wait", "4"}), 1);
+    EXPECT_TRUE(stderr_.contains("串口未连接")) << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains("占用 " + device.link)) << stderr_.toStdString();
+    holder.kill();
+    holder.waitForFinished(3000);
+}
+
+} // namespace
