@@ -10,6 +10,7 @@
 #include <fnmatch.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utility>
 
@@ -165,12 +166,42 @@ bool LinuxSerialDeviceSource::pathExists(const QString& path) const {
     return ::stat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
+// The pid holding a flock() on the file with this device and inode, from /proc/locks.
+// Lines read "1: FLOCK  ADVISORY  WRITE 1234 00:18:5 0 EOF" (blocked waiters carry "->").
+static std::optional<QByteArray> flockHolder(const QByteArray& proc, dev_t device, ino_t inode) {
+    QFile locks(QFile::decodeName(proc + "/locks"));
+    if (!locks.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QByteArray wanted = QByteArray::number(major(device), 16).rightJustified(2, '0') + ':' +
+                              QByteArray::number(minor(device), 16).rightJustified(2, '0') + ':' +
+                              QByteArray::number(quint64(inode));
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 6 && fields[1] == "FLOCK" && fields[5] == wanted) {
+            return fields[4];
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<QString> LinuxSerialDeviceSource::describePortOccupier(const QString& path) const {
     dev_t port = 0;
     if (!isCharacterDevice(QFile::encodeName(path), &port)) {
         return std::nullopt;
     }
     const QByteArray proc = QFile::encodeName(config_.procRoot);
+    // A tty may be open in several processes (a terminal's other end, a monitor); the one
+    // keeping us out is the holder of the exclusive lock, so it is named first.
+    struct stat node {};
+    if (::stat(QFile::encodeName(path).constData(), &node) == 0) {
+        if (const auto pid = flockHolder(proc, node.st_dev, node.st_ino)) {
+            const QString command = readTrimmed(QFile::decodeName(proc + '/' + *pid + "/comm"));
+            if (!command.isEmpty()) {
+                return command;
+            }
+        }
+    }
     const auto processes = directoryEntries(proc);
     if (!processes) {
         return std::nullopt;

@@ -41,7 +41,8 @@ public:
     // By the node's own name, then by the name it links to.
     std::optional<QString> lookupProductName(const QString& path) const override;
     bool pathExists(const QString& path) const override;
-    // The first process in /proc with a descriptor on the same character device; sees only
+    // The process holding the port's flock() (from /proc/locks), else the first process in
+    // /proc with a descriptor on the same character device. The descriptor scan sees only
     // what our permissions let us see, which for an ordinary user is our own processes.
     std::optional<QString> describePortOccupier(const QString& path) const override;
     // open() plus flock(LOCK_EX | LOCK_NB), the lock every other careful opener takes too.

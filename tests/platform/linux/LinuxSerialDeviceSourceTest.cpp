@@ -2,9 +2,12 @@
 
 #include "serial/SerialPortDiscovery.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -182,6 +185,28 @@ TEST_F(LinuxSerialDeviceSourceTest, NamesThisProcessAsTheHolderOfAnOpenPort) {
     EXPECT_TRUE(discovery.canOpenPort(path));
 
     EXPECT_FALSE(discovery.canOpenPort(dev() + "/ttyACM404"));
+}
+
+TEST_F(LinuxSerialDeviceSourceTest, NamesTheLockHolderBeforeOtherProcessesWithThePortOpen) {
+    Pty held; // this process keeps the port open too, without a lock
+    ASSERT_GE(held.slave, 0);
+    ASSERT_TRUE(QFile::link(held.slavePath, dev() + "/ttyACM0"));
+    const QString path = dev() + "/ttyACM0";
+
+    // util-linux flock(1) takes the lock and keeps it while its command runs.
+    QProcess holder;
+    holder.start("flock", {"--exclusive", "--nonblock", path, "sleep", "30"});
+    ASSERT_TRUE(holder.waitForStarted());
+    const LinuxSerialDeviceSource source(config());
+    const QDeadlineTimer deadline(5000);
+    while (source.tryOpenExclusive(path) && !deadline.hasExpired()) {
+        QThread::msleep(10);
+    }
+    ASSERT_FALSE(source.tryOpenExclusive(path));
+
+    EXPECT_EQ(source.describePortOccupier(path), "flock");
+    holder.kill();
+    holder.waitForFinished();
 }
 
 TEST_F(LinuxSerialDeviceSourceTest, ExclusiveOpenIsRefusedWhileAnotherLockIsHeld) {
