@@ -5,7 +5,9 @@
 #include "support/TestData.h"
 
 #include <QDate>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -55,6 +57,21 @@ protected:
         return cli_.exitCode();
     }
 
+    // Waits until the program's standard error has said `text` `times` times in all.
+    bool waitForLog(const QString& text, int times = 1) {
+        QDeadlineTimer deadline(waitMs);
+        for (;;) {
+            log_ += QString::fromUtf8(cli_.readAllStandardError());
+            if (log_.count(text) >= times) {
+                return true;
+            }
+            if (deadline.hasExpired() || cli_.state() == QProcess::NotRunning) {
+                return false;
+            }
+            cli_.waitForReadyRead(50);
+        }
+    }
+
     // The next JSON line on the program's standard output.
     std::optional<QJsonObject> nextItem() {
         QDeadlineTimer deadline(waitMs);
@@ -77,6 +94,12 @@ protected:
         return path;
     }
 
+    // What the program holds under today's received-files directory.
+    QStringList receivedFiles() const {
+        return QDir(QFileInfo(receivedFilePath(QStringLiteral("x"))).path())
+            .entryList(QDir::Files | QDir::Hidden);
+    }
+
     QString receivedFilePath(const QString& name) const {
         return dataHome_.path() + "/Orvane/files/" + QDate::currentDate().toString("yyyy-MM-dd") +
                "/" + name;
@@ -86,6 +109,7 @@ protected:
     QTemporaryDir work_;
     QProcess cli_;
     QString stderr_;
+    QString log_; // standard error of a running program, as far as read
 };
 
 TEST_F(OrvaneCliTest, ListenReportsPushedItemsAndEndsCleanlyOnSigterm) {
@@ -187,6 +211,67 @@ TEST_F(OrvaneCliTest, SendToAPortHeldByAnotherProgramNamesTheHolder) {
     EXPECT_TRUE(stderr_.contains("占用 " + device.link)) << stderr_.toStdString();
     holder.kill();
     holder.waitForFinished(3000);
+}
+
+TEST_F(OrvaneCliTest, ListenComesBackAfterTheDeviceIsUnpluggedWhileIdle) {
+    DevsimProcess device({"--interval", "100"});
+    ASSERT_TRUE(device.waitFor("plugged"));
+    startCli({"listen", device.link, "--json"});
+    ASSERT_TRUE(waitForLog("已连接 " + device.link)) << log_.toStdString();
+
+    device.command("unplug");
+    ASSERT_TRUE(device.waitFor("unplugged"));
+    ASSERT_TRUE(waitForLog("连接已断开 " + device.link)) << log_.toStdString();
+    device.command("replug");
+    ASSERT_TRUE(device.waitFor("plugged"));
+    ASSERT_TRUE(waitForLog("已连接 " + device.link, 2)) << log_.toStdString();
+    ASSERT_TRUE(device.waitFor("probe_matched", {}, waitMs));
+
+    device.command("text 又回来了");
+    const auto text = nextItem();
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->value("kind").toString(), "text");
+    EXPECT_EQ(text->value("text").toString(), "又回来了");
+}
+
+TEST_F(OrvaneCliTest, UnplugDuringAPushLeavesNoPartialFileAndTheNextPushArrives) {
+    // Small chunks stretch the push to many round trips, so the unplug lands inside it.
+    const QByteArray content = patternedBytes(2 * 1024 * 1024);
+    const QString file = writeWorkFile("big.bin", content);
+    DevsimProcess device({"--interval", "200", "--chunk-size", "1024"});
+    ASSERT_TRUE(device.waitFor("plugged"));
+    startCli({"listen", device.link, "--json"});
+    ASSERT_TRUE(waitForLog("已连接 " + device.link)) << log_.toStdString();
+    ASSERT_TRUE(device.waitFor("probe_matched", {}, waitMs));
+
+    device.command("file " + file);
+    ASSERT_TRUE(device.waitFor("push_progress", {}, waitMs));
+    device.command("unplug");
+    const auto aborted = device.waitFor("push_done");
+    ASSERT_TRUE(aborted);
+    ASSERT_FALSE(aborted->value("ok").toBool()) << "the push ended before the unplug";
+
+    // The program lets go of the half-written file once it sees the link go.
+    const QDeadlineTimer cleaned(5000);
+    while (!receivedFiles().isEmpty() && !cleaned.hasExpired()) {
+        QThread::msleep(50);
+    }
+    EXPECT_TRUE(receivedFiles().isEmpty()) << receivedFiles().join(", ").toStdString();
+
+    device.command("replug");
+    ASSERT_TRUE(device.waitFor("plugged"));
+    ASSERT_TRUE(device.waitFor("probe_matched", {}, waitMs));
+    device.command("file " + file);
+    const auto done = device.waitFor("push_done", {}, 60000);
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(done->value("ok").toBool()) << done->value("reason").toString().toStdString();
+
+    const auto received = nextItem();
+    ASSERT_TRUE(received);
+    EXPECT_EQ(received->value("kind").toString(), "files");
+    EXPECT_EQ(received->value("path").toString(), receivedFilePath("big.bin"));
+    EXPECT_TRUE(readFile(receivedFilePath("big.bin")) == content);
+    EXPECT_EQ(receivedFiles(), QStringList{"big.bin"});
 }
 
 } // namespace

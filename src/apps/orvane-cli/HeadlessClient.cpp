@@ -58,6 +58,13 @@ HeadlessClient::HeadlessClient(const QString& portPath, QObject* parent)
     service_->setIsTransferReceiveActiveCheck(
         [handler = transHandler_] { return handler->session().active; });
     service_->setSelectedPath(portPath_);
+    // A push cut off by a lost link never finishes: its half-written file would otherwise
+    // stay in the data directory until the device starts the next one.
+    connect(service_.get(), &SerialService::isPortOpenChanged, this, [this] {
+        if (!service_->isPortOpen()) {
+            transHandler_->resetSession(true);
+        }
+    });
 }
 
 HeadlessClient::~HeadlessClient() {

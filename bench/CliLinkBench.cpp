@@ -1,0 +1,331 @@
+// The whole client against a device over a pseudo-terminal.
+//
+// BM_PushToCli / BM_PushToBareResponder: the simulated device pushes a 4 MiB file in
+// 65000-byte chunks, once to `orvane-cli listen` (which checks and stores every chunk)
+// and once to a responder that acknowledges every TRANS frame at once and stores
+// nothing. The second is the bound the link itself sets; the first should reach at
+// least 80% of it. Both report the device's own push time (push_start to push_done).
+//
+// BM_ProbeRoundTrip: a PERIPHERAL_ECHO written on the device side of a pseudo-terminal
+// until its echo is back, through the headless client's serial service (serial read,
+// protocol queue, reply write). Reports p50 and p99 over 1000 probes.
+
+#include "apps/orvane-cli/HeadlessClient.h"
+#include "protocol/FrameType.h"
+#include "protocol/ProtocolWire.h"
+#include "protocol/TransWire.h"
+#include "support/DevsimProcess.h"
+#include "support/TestData.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace orvane;
+
+namespace {
+
+constexpr qsizetype pushBytes = 4 * 1024 * 1024;
+constexpr int pushWaitMs = 120000;
+
+QCoreApplication& application() {
+    static int argc = 1;
+    static char name[] = "orvane_bench_cli_link";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+bool makeRaw(int fd) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        return false;
+    }
+    ::cfmakeraw(&tio);
+    return ::tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+bool writeAll(int fd, QByteArrayView bytes) {
+    while (!bytes.isEmpty()) {
+        const ssize_t n = ::write(fd, bytes.data(), size_t(bytes.size()));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes = bytes.sliced(n);
+    }
+    return true;
+}
+
+// Reads from `fd` into `buffer` until a whole frame can be cut out of it or `deadline`
+// passes.
+std::optional<QByteArray> readFrame(int fd, QByteArray& buffer, const QDeadlineTimer& deadline) {
+    QList<FrameIssue> issues;
+    for (;;) {
+        if (auto frame = ProtocolWire::extractFrame(buffer, issues)) {
+            return frame;
+        }
+        const qint64 left = deadline.remainingTime();
+        if (left == 0) {
+            return std::nullopt;
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, int(std::min<qint64>(left < 0 ? 100 : left, 100))) <= 0) {
+            continue;
+        }
+        char chunk[65536];
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n > 0) {
+            buffer.append(chunk, n);
+        } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+            return std::nullopt;
+        }
+    }
+}
+
+// Pushes the file `rounds` times; each round's device-side time in seconds goes to
+// `state`. Fails with a reason.
+std::optional<QString> timePushes(benchmark::State& state, DevsimProcess& device,
+                                  const QString& file) {
+    for (auto _ : state) {
+        device.command(QStringLiteral("file ") + file);
+        const auto done = device.waitFor(QStringLiteral("push_done"), {}, pushWaitMs);
+        if (!done || !done->value(QStringLiteral("ok")).toBool()) {
+            return done ? done->value(QStringLiteral("reason")).toString()
+                        : QStringLiteral("no push_done");
+        }
+        state.SetIterationTime(double(done->value(QStringLiteral("elapsedMs")).toInteger()) /
+                               1000.0);
+    }
+    state.SetBytesProcessed(state.iterations() * pushBytes);
+    return std::nullopt;
+}
+
+struct PushSetup {
+    QTemporaryDir dir;
+    QString file;
+
+    PushSetup() {
+        file = dir.filePath(QStringLiteral("bench.bin"));
+        QFile out(file);
+        if (out.open(QIODevice::WriteOnly)) {
+            out.write(patternedBytes(pushBytes));
+        }
+    }
+};
+
+QStringList devsimArgs() {
+    return {QStringLiteral("--interval"), QStringLiteral("1000"), QStringLiteral("--chunk-size"),
+            QStringLiteral("65000")};
+}
+
+void BM_PushToCli(benchmark::State& state) {
+    PushSetup setup;
+    DevsimProcess device(devsimArgs());
+    if (!device.waitFor(QStringLiteral("plugged"))) {
+        state.SkipWithError("the simulator did not start");
+        return;
+    }
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), setup.dir.filePath(QStringLiteral("data")));
+    cli.setProcessEnvironment(env);
+    cli.setStandardOutputFile(QProcess::nullDevice());
+    cli.setStandardErrorFile(QProcess::nullDevice());
+    cli.start(QStringLiteral(ORVANE_CLI_PATH), {QStringLiteral("listen"), device.link});
+    if (!device.waitFor(QStringLiteral("probe_matched"), {}, 15000)) {
+        state.SkipWithError("orvane-cli did not answer probes");
+    } else if (const auto failed = timePushes(state, device, setup.file)) {
+        state.SkipWithError(qPrintable(QStringLiteral("push failed: ") + *failed));
+    }
+    cli.terminate();
+    if (!cli.waitForFinished(5000)) {
+        cli.kill();
+        cli.waitForFinished(3000);
+    }
+}
+BENCHMARK(BM_PushToCli)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Echoes probes and acknowledges every TRANS frame with a success GENERAL_REPLY, on its
+// own thread, until stopped.
+class BareResponder {
+public:
+    explicit BareResponder(const QString& path)
+        : fd_(::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+        if (fd_ >= 0 && makeRaw(fd_)) {
+            thread_ = std::jthread([this](std::stop_token stop) { run(stop); });
+        }
+    }
+    ~BareResponder() {
+        if (thread_.joinable()) {
+            thread_.request_stop();
+            thread_.join();
+        }
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    bool isRunning() const { return thread_.joinable(); }
+
+private:
+    void run(std::stop_token stop) {
+        QByteArray buffer;
+        while (!stop.stop_requested()) {
+            const auto frame = readFrame(fd_, buffer, QDeadlineTimer(100));
+            if (!frame) {
+                continue;
+            }
+            const auto header = ProtocolWire::parseHeader(*frame);
+            if (header->channel == FrameChannel::peripheral) {
+                writeAll(fd_, *frame);
+            } else if (header->channel == FrameChannel::trans &&
+                       header->type != FrameType::GENERAL_REPLY) {
+                writeAll(fd_, ProtocolWire::buildPacket(FrameChannel::trans,
+                                                        FrameType::GENERAL_REPLY, header->sn,
+                                                        TransWire::buildGeneralReplyPayload(true)));
+            }
+        }
+    }
+
+    int fd_;
+    std::jthread thread_;
+};
+
+void BM_PushToBareResponder(benchmark::State& state) {
+    PushSetup setup;
+    DevsimProcess device(devsimArgs());
+    if (!device.waitFor(QStringLiteral("plugged"))) {
+        state.SkipWithError("the simulator did not start");
+        return;
+    }
+    BareResponder responder(device.link);
+    if (!responder.isRunning()) {
+        state.SkipWithError("cannot open the simulator's link");
+    } else if (!device.waitFor(QStringLiteral("probe_matched"), {}, 15000)) {
+        state.SkipWithError("the responder did not answer probes");
+    } else if (const auto failed = timePushes(state, device, setup.file)) {
+        state.SkipWithError(qPrintable(QStringLiteral("push failed: ") + *failed));
+    }
+}
+BENCHMARK(BM_PushToBareResponder)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// PERIPHERAL_ECHO payload: TLV type u16, length u32, value.
+QByteArray probePayload() {
+    const QByteArray value("bench\0", 6);
+    QByteArray payload(6, '\0');
+    payload[0] = char(FrameType::PERIPHERAL_ECHO & 0xFF);
+    payload[1] = char(FrameType::PERIPHERAL_ECHO >> 8);
+    TransWire::storeLEUInt32(payload, 2, quint32(value.size()));
+    return payload + value;
+}
+
+// Serves the event loop until `done` holds or `timeoutMs` passes.
+bool spinUntil(const std::function<bool()>& done, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents();
+    }
+    return done();
+}
+
+void BM_ProbeRoundTrip(benchmark::State& state) {
+    application();
+    QTemporaryDir dir;
+    qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("data")).toUtf8());
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || !makeRaw(slave) ||
+        !makeRaw(master) || ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    const QString link = dir.filePath(QStringLiteral("kvm"));
+    if (::symlink(::ttyname(slave), QFile::encodeName(link).constData()) != 0) {
+        state.SkipWithError("cannot link the pseudo-terminal");
+        ::close(master);
+        ::close(slave);
+        return;
+    }
+    {
+        HeadlessClient client(link);
+        client.start();
+        if (!spinUntil([&] { return client.service().isConnected(); }, 15000)) {
+            state.SkipWithError("the service did not connect");
+        } else {
+            // Probed from a thread of its own while the main thread serves the event loop,
+            // as it would in the program.
+            std::vector<double> samplesMs;
+            std::atomic<bool> finished = false;
+            std::atomic<bool> ok = true;
+            const int samples = int(state.range(0));
+            std::thread prober([&] {
+                QByteArray buffer;
+                for (int sn = 1; sn <= samples && ok; ++sn) {
+                    const QByteArray probe = ProtocolWire::buildPacket(FrameChannel::peripheral,
+                                                                       FrameType::PERIPHERAL_ECHO,
+                                                                       quint32(sn), probePayload());
+                    QElapsedTimer clock;
+                    clock.start();
+                    if (!writeAll(master, probe)) {
+                        ok = false;
+                        break;
+                    }
+                    const auto echo = readFrame(master, buffer, QDeadlineTimer(2000));
+                    if (!echo || *echo != probe) {
+                        ok = false;
+                        break;
+                    }
+                    samplesMs.push_back(double(clock.nsecsElapsed()) / 1e6);
+                }
+                finished = true;
+            });
+            for (auto _ : state) {
+                spinUntil([&] { return finished.load(); }, 60000);
+            }
+            prober.join();
+            if (!ok || int(samplesMs.size()) != samples) {
+                state.SkipWithError("a probe was not echoed back unchanged");
+            } else {
+                std::sort(samplesMs.begin(), samplesMs.end());
+                state.counters["p50_ms"] = samplesMs[samplesMs.size() / 2];
+                state.counters["p99_ms"] = samplesMs[samplesMs.size() * 99 / 100];
+                state.counters["max_ms"] = samplesMs.back();
+            }
+        }
+        client.stop();
+        spinUntil([] { return false; }, 200);
+    }
+    ::unlink(QFile::encodeName(link).constData());
+    ::close(master);
+    ::close(slave);
+}
+BENCHMARK(BM_ProbeRoundTrip)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
