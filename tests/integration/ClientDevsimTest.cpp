@@ -17,11 +17,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 class ClientDevsimTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -42,10 +37,8 @@ protected:
     }
 
     QString writeWorkFile(const QString& name, const QByteArray& content) {
-        const QString path = work_.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        const QString path = writeTestFile(work_, name, content);
+        EXPECT_FALSE(path.isEmpty()) << name.toStdString();
         return path;
     }
 
@@ -72,7 +65,7 @@ TEST_F(ClientDevsimTest, ProbesAreEchoedAndPushedItemsAreDelivered) {
     const QString expectedPath = dataHome_.path() + "/Orvane/files/" +
                                  QDate::currentDate().toString("yyyy-MM-dd") + "/report.bin";
     EXPECT_EQ(entries[1].files, QStringList{expectedPath});
-    EXPECT_EQ(readFile(expectedPath), content);
+    EXPECT_EQ(readTestFile(expectedPath), content);
     EXPECT_TRUE(device.waitFor("push_done"));
 }
 
@@ -110,7 +103,7 @@ TEST_F(ClientDevsimTest, ClientSendsAFileAndATextToTheDevice) {
     EXPECT_EQ(progress.first(), 0);
     EXPECT_EQ(progress.last(), 100);
     ASSERT_TRUE(device.waitFor("receive_done"));
-    EXPECT_EQ(readFile(saved.filePath("notes.bin")), content);
+    EXPECT_EQ(readTestFile(saved.filePath("notes.bin")), content);
 
     ClipboardEntry textEntry;
     textEntry.text = "剪贴板 text";

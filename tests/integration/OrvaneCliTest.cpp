@@ -23,11 +23,6 @@ namespace {
 
 constexpr int waitMs = 15000;
 
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 class OrvaneCliTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dataHome_.isValid() && work_.isValid()); }
@@ -87,10 +82,8 @@ protected:
     }
 
     QString writeWorkFile(const QString& name, const QByteArray& content) {
-        const QString path = work_.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        const QString path = writeTestFile(work_, name, content);
+        EXPECT_FALSE(path.isEmpty()) << name.toStdString();
         return path;
     }
 
@@ -133,14 +126,14 @@ TEST_F(OrvaneCliTest, ListenReportsPushedItemsAndEndsCleanlyOnSigterm) {
     EXPECT_EQ(received->value("kind").toString(), "files");
     EXPECT_EQ(received->value("size").toInteger(), fileContent.size());
     EXPECT_EQ(received->value("path").toString(), receivedFilePath("report.bin"));
-    EXPECT_EQ(readFile(receivedFilePath("report.bin")), fileContent);
+    EXPECT_EQ(readTestFile(receivedFilePath("report.bin")), fileContent);
 
     const auto picture = nextItem();
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->value("kind").toString(), "image");
     const QString imagePath = picture->value("path").toString();
     EXPECT_TRUE(imagePath.startsWith(dataHome_.path() + "/Orvane/clipboard_images/"));
-    EXPECT_EQ(readFile(imagePath), imageContent);
+    EXPECT_EQ(readTestFile(imagePath), imageContent);
 
     // Probes keep being answered while the link is held.
     ASSERT_TRUE(device.waitFor("probe_matched"));
@@ -166,7 +159,7 @@ TEST_F(OrvaneCliTest, SendDeliversTextFileAndImageToTheDevice) {
     const auto text = device.waitFor("receive_done");
     ASSERT_TRUE(text);
     EXPECT_EQ(text->value("dataType").toInt(), 0);
-    EXPECT_EQ(readFile(text->value("savedTo").toString()), QByteArray("剪贴板 text ✓"));
+    EXPECT_EQ(readTestFile(text->value("savedTo").toString()), QByteArray("剪贴板 text ✓"));
     EXPECT_TRUE(stderr_.contains("发送 [")) << stderr_.toStdString();
 
     const QByteArray content = patternedBytes(40000);
@@ -175,7 +168,7 @@ TEST_F(OrvaneCliTest, SendDeliversTextFileAndImageToTheDevice) {
     const auto file = device.waitFor("receive_done");
     ASSERT_TRUE(file);
     EXPECT_EQ(file->value("fileName").toString(), "data.bin");
-    EXPECT_EQ(readFile(file->value("savedTo").toString()), content);
+    EXPECT_EQ(readTestFile(file->value("savedTo").toString()), content);
 
     const QByteArray picture = QByteArray("\x89PNG\r\n\x1a\n", 8) + patternedBytes(5000);
     ASSERT_EQ(runCli({"send", device.link, "--image", writeWorkFile("p.png", picture)}), 0)
@@ -183,7 +176,7 @@ TEST_F(OrvaneCliTest, SendDeliversTextFileAndImageToTheDevice) {
     const auto image = device.waitFor("receive_done");
     ASSERT_TRUE(image);
     EXPECT_EQ(image->value("dataType").toInt(), 1);
-    EXPECT_EQ(readFile(image->value("savedTo").toString()), picture);
+    EXPECT_EQ(readTestFile(image->value("savedTo").toString()), picture);
 }
 
 TEST_F(OrvaneCliTest, SendFailsClearlyWithoutALinkOrAnItem) {
@@ -270,7 +263,7 @@ TEST_F(OrvaneCliTest, UnplugDuringAPushLeavesNoPartialFileAndTheNextPushArrives)
     ASSERT_TRUE(received);
     EXPECT_EQ(received->value("kind").toString(), "files");
     EXPECT_EQ(received->value("path").toString(), receivedFilePath("big.bin"));
-    EXPECT_TRUE(readFile(receivedFilePath("big.bin")) == content);
+    EXPECT_TRUE(readTestFile(receivedFilePath("big.bin")) == content);
     EXPECT_EQ(receivedFiles(), QStringList{"big.bin"});
 }
 
