@@ -236,10 +236,7 @@ void SerialService::noteEchoReceived() {
 void SerialService::setUserWantsConnectionLocked(bool wants) {
     userWantsConnectionLocked_ = wants;
     postToMain([this, wants] {
-        if (userWantsConnection_ != wants) {
-            userWantsConnection_ = wants;
-            emit userWantsConnectionChanged();
-        }
+        publish(userWantsConnection_, wants, &SerialService::userWantsConnectionChanged);
     });
 }
 
@@ -796,10 +793,7 @@ void SerialService::publishSelectedPathLocked(const QString& path, const QString
         selection_.path = path;
     }
     postToMain([this, path, logSummary, migrate] {
-        if (selectedPath_ != path) {
-            selectedPath_ = path;
-            emit selectedPathChanged();
-        }
+        publish(selectedPath_, path, &SerialService::selectedPathChanged);
         if (!logSummary.isEmpty()) {
             appendLog(QStringLiteral("SYS"), logSummary);
         }
@@ -965,12 +959,7 @@ void SerialService::refreshStatusIfNeededLocked(SerialPortSession& session) {
         }
         cachedStatusText_ = text;
     }
-    postToMain([this, text] {
-        if (statusText_ != text) {
-            statusText_ = text;
-            emit statusTextChanged();
-        }
-    });
+    postToMain([this, text] { publish(statusText_, text, &SerialService::statusTextChanged); });
 }
 
 QString SerialService::cachedStatusText() const {
@@ -988,35 +977,20 @@ void SerialService::setStatusTextMain(const QString& text) {
         std::lock_guard lock(statusLock_);
         cachedStatusText_ = text;
     }
-    if (statusText_ != text) {
-        statusText_ = text;
-        emit statusTextChanged();
-    }
+    publish(statusText_, text, &SerialService::statusTextChanged);
 }
 
 void SerialService::setConnectedFlagsMain(bool portOpen, bool connected) {
-    if (isPortOpen_ != portOpen) {
-        isPortOpen_ = portOpen;
-        emit isPortOpenChanged();
-    }
-    if (isConnected_ != connected) {
-        isConnected_ = connected;
-        emit isConnectedChanged();
-    }
+    publish(isPortOpen_, portOpen, &SerialService::isPortOpenChanged);
+    publish(isConnected_, connected, &SerialService::isConnectedChanged);
 }
 
 void SerialService::setPortsMain(const QList<SerialPortInfo>& ports) {
-    if (ports_ != ports) {
-        ports_ = ports;
-        emit portsChanged();
-    }
+    publish(ports_, ports, &SerialService::portsChanged);
 }
 
 void SerialService::setConnectHintMain(const QString& hint) {
-    if (connectHint_ != hint) {
-        connectHint_ = hint;
-        emit connectHintChanged();
-    }
+    publish(connectHint_, hint, &SerialService::connectHintChanged);
 }
 
 // ---- Main-thread setters -------------------------------------------------------------
@@ -1026,10 +1000,7 @@ void SerialService::setSelectedPath(const QString& path) {
         std::lock_guard lock(selectionLock_);
         selection_.path = path;
     }
-    if (selectedPath_ != path) {
-        selectedPath_ = path;
-        emit selectedPathChanged();
-    }
+    publish(selectedPath_, path, &SerialService::selectedPathChanged);
 }
 
 void SerialService::setBaudRate(qint64 baudRate) {
@@ -1037,10 +1008,7 @@ void SerialService::setBaudRate(qint64 baudRate) {
         std::lock_guard lock(selectionLock_);
         selection_.baudRate = baudRate;
     }
-    if (baudRate_ != baudRate) {
-        baudRate_ = baudRate;
-        emit baudRateChanged();
-    }
+    publish(baudRate_, baudRate, &SerialService::baudRateChanged);
 }
 
 void SerialService::setSelectedBluetoothDeviceID(const QString& id) {
@@ -1048,17 +1016,11 @@ void SerialService::setSelectedBluetoothDeviceID(const QString& id) {
         std::lock_guard lock(selectionLock_);
         selection_.bluetoothDeviceID = id;
     }
-    if (selectedBluetoothDeviceID_ != id) {
-        selectedBluetoothDeviceID_ = id;
-        emit selectedBluetoothDeviceIDChanged();
-    }
+    publish(selectedBluetoothDeviceID_, id, &SerialService::selectedBluetoothDeviceIDChanged);
 }
 
 void SerialService::setSelectedBluetoothDeviceName(const QString& name) {
-    if (selectedBluetoothDeviceName_ != name) {
-        selectedBluetoothDeviceName_ = name;
-        emit selectedBluetoothDeviceNameChanged();
-    }
+    publish(selectedBluetoothDeviceName_, name, &SerialService::selectedBluetoothDeviceNameChanged);
 }
 
 void SerialService::setBluetoothConnected(bool connected) {
@@ -1066,18 +1028,12 @@ void SerialService::setBluetoothConnected(bool connected) {
         std::lock_guard lock(selectionLock_);
         selection_.bluetoothConnected = connected;
     }
-    if (bluetoothConnected_ != connected) {
-        bluetoothConnected_ = connected;
-        emit bluetoothConnectedChanged();
-    }
+    publish(bluetoothConnected_, connected, &SerialService::bluetoothConnectedChanged);
 }
 
 void SerialService::setLogPaused(bool paused) {
     logBatcher_.setPaused(paused);
-    if (isLogPaused_ != paused) {
-        isLogPaused_ = paused;
-        emit isLogPausedChanged();
-    }
+    publish(isLogPaused_, paused, &SerialService::isLogPausedChanged);
 }
 
 // ---- Data path -----------------------------------------------------------------------------

@@ -29,6 +29,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <type_traits>
 
 namespace orvane {
 
@@ -189,6 +190,16 @@ signals:
     void connectHintChanged();
 
 private:
+    // Writes a published property and emits its change signal when the value changed.
+    // Main thread only.
+    template <typename T>
+    void publish(T& field, const std::type_identity_t<T>& value, void (SerialService::*changed)()) {
+        if (field != value) {
+            field = value;
+            emit(this->*changed)();
+        }
+    }
+
     using Clock = std::chrono::steady_clock;
     using SessionPtr = std::shared_ptr<SerialPortSession>;
 
