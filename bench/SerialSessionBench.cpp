@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <sys/resource.h>
 #include <thread>
 #include <vector>
@@ -58,18 +59,37 @@ struct PendingSignal {
     }
 };
 
+// A pseudo-terminal port with an open session on it; `error` says what went wrong.
+struct OpenLink {
+    PseudoTerminalPort port;
+    std::optional<SerialPortSession> session;
+    PendingSignal pending;
+    const char* error = nullptr;
+
+    OpenLink() {
+        if (!port.plug()) {
+            error = "no pseudo-terminal";
+            return;
+        }
+        session.emplace(port.path(), 2000000, std::make_unique<PosixSerialPortIO>(), quietLog());
+        session->setOnPendingData([this] { pending.notify(); });
+        if (!session->open().ok()) {
+            error = "open failed";
+        }
+    }
+    ~OpenLink() {
+        if (session) {
+            session->close(true);
+        }
+    }
+};
+
 // CPU time of the whole process (only the session's threads run) across `seconds` of a
 // silent line, as a percentage of one core.
 void BM_IdleOpenSessionCpu(benchmark::State& state) {
-    PseudoTerminalPort port;
-    if (!port.plug()) {
-        state.SkipWithError("no pseudo-terminal");
-        return;
-    }
-    SerialPortSession session(port.path(), 2000000, std::make_unique<PosixSerialPortIO>(),
-                              quietLog());
-    if (!session.open().ok()) {
-        state.SkipWithError("open failed");
+    OpenLink link;
+    if (link.error) {
+        state.SkipWithError(link.error);
         return;
     }
     const auto seconds = std::chrono::seconds(state.range(0));
@@ -82,26 +102,20 @@ void BM_IdleOpenSessionCpu(benchmark::State& state) {
         percent = (processCpuSeconds() - before) / wall * 100.0;
     }
     state.counters["cpu_percent_of_core"] = percent;
-    session.close(true);
 }
 BENCHMARK(BM_IdleOpenSessionCpu)->Arg(10)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // Device frame written on the master -> frame queued by the session -> reply written by the
 // session -> reply read on the master.
 void BM_FrameRoundTrip(benchmark::State& state) {
-    PseudoTerminalPort port;
-    if (!port.plug()) {
-        state.SkipWithError("no pseudo-terminal");
+    OpenLink link;
+    if (link.error) {
+        state.SkipWithError(link.error);
         return;
     }
-    SerialPortSession session(port.path(), 2000000, std::make_unique<PosixSerialPortIO>(),
-                              quietLog());
-    PendingSignal pending;
-    session.setOnPendingData([&] { pending.notify(); });
-    if (!session.open().ok()) {
-        state.SkipWithError("open failed");
-        return;
-    }
+    auto& port = link.port;
+    auto& session = *link.session;
+    auto& pending = link.pending;
     const QByteArray probe =
         ProtocolWire::buildPacket(0x01, FrameType::PERIPHERAL_ECHO, 1, QByteArray(16, 'p'));
     std::vector<double> micros;
@@ -129,26 +143,20 @@ void BM_FrameRoundTrip(benchmark::State& state) {
         state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
         state.counters["max_us"] = micros.back();
     }
-    session.close(true);
 }
 BENCHMARK(BM_FrameRoundTrip)->Iterations(2000)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // A stream of frames with `range(0)`-byte payloads written by the device as fast as the
 // pseudo-terminal takes them, until every frame was queued.
 void BM_BulkReceive(benchmark::State& state) {
-    PseudoTerminalPort port;
-    if (!port.plug()) {
-        state.SkipWithError("no pseudo-terminal");
+    OpenLink link;
+    if (link.error) {
+        state.SkipWithError(link.error);
         return;
     }
-    SerialPortSession session(port.path(), 2000000, std::make_unique<PosixSerialPortIO>(),
-                              quietLog());
-    PendingSignal pending;
-    session.setOnPendingData([&] { pending.notify(); });
-    if (!session.open().ok()) {
-        state.SkipWithError("open failed");
-        return;
-    }
+    auto& port = link.port;
+    auto& session = *link.session;
+    auto& pending = link.pending;
     const QByteArray frame = ProtocolWire::buildPacket(0x06, FrameType::MIDDLE_PACKET, 1,
                                                        QByteArray(state.range(0), 'd'));
     constexpr int framesPerRound = 2048;
@@ -171,7 +179,6 @@ void BM_BulkReceive(benchmark::State& state) {
         bytes += stream.size();
     }
     state.SetBytesProcessed(bytes);
-    session.close(true);
 }
 BENCHMARK(BM_BulkReceive)
     ->Arg(4096)
