@@ -23,6 +23,25 @@
 namespace orvane {
 namespace {
 
+// What the service hands to the Bluetooth link, from whichever thread writes it.
+class BluetoothCapture {
+public:
+    std::function<void(const QByteArray&)> writer() {
+        return [this](const QByteArray& data) {
+            std::lock_guard guard(lock_);
+            frames_.append(data);
+        };
+    }
+    QList<QByteArray> frames() const {
+        std::lock_guard guard(lock_);
+        return frames_;
+    }
+
+private:
+    mutable std::mutex lock_;
+    QList<QByteArray> frames_;
+};
+
 using namespace std::chrono_literals;
 
 constexpr int waitMs = 5000;
@@ -339,20 +358,15 @@ TEST_F(SerialServiceTest, WritesNeedALinkAndGoOutOnTheChosenOne) {
     EXPECT_TRUE(waitForLog("TX APP · sn=5 · " + QString::number(frame.size()) + " B"));
 
     // Bluetooth chosen but not connected: nothing goes anywhere.
-    std::mutex lock;
-    QList<QByteArray> overBluetooth;
-    service_->setBluetoothWrite([&](const QByteArray& data) {
-        std::lock_guard guard(lock);
-        overBluetooth.append(data);
-    });
+    BluetoothCapture overBluetooth;
+    service_->setBluetoothWrite(overBluetooth.writer());
     service_->setSelectedBluetoothDeviceID("AA:BB:CC:DD:EE:FF");
     auto refused = service_->writeFrameDataAndWait(frame, std::nullopt);
     ASSERT_FALSE(refused);
     EXPECT_TRUE(refused.error().isSerialClosed());
     service_->setBluetoothConnected(true);
     ASSERT_TRUE(service_->writeFrameDataAndWait(frame, std::nullopt));
-    std::lock_guard guard(lock);
-    EXPECT_EQ(overBluetooth, QList<QByteArray>{frame});
+    EXPECT_EQ(overBluetooth.frames(), QList<QByteArray>{frame});
 }
 
 TEST_F(SerialServiceTest, BluetoothFramesAreHandledAndAnsweredOverBluetooth) {
@@ -364,12 +378,8 @@ TEST_F(SerialServiceTest, BluetoothFramesAreHandledAndAnsweredOverBluetooth) {
         seen = service_->currentDataSource();
         return router_->handle(frame);
     });
-    std::mutex lock;
-    QList<QByteArray> overBluetooth;
-    service_->setBluetoothWrite([&](const QByteArray& data) {
-        std::lock_guard guard(lock);
-        overBluetooth.append(data);
-    });
+    BluetoothCapture overBluetooth;
+    service_->setBluetoothWrite(overBluetooth.writer());
     service_->setSelectedBluetoothDeviceID("AA:BB:CC:DD:EE:FF");
     service_->activate();
     EXPECT_TRUE(
@@ -377,16 +387,8 @@ TEST_F(SerialServiceTest, BluetoothFramesAreHandledAndAnsweredOverBluetooth) {
 
     const QByteArray echo = probe(77);
     service_->receiveBluetoothData(echo);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            std::lock_guard guard(lock);
-            return !overBluetooth.isEmpty();
-        },
-        waitMs));
-    {
-        std::lock_guard guard(lock);
-        EXPECT_EQ(overBluetooth, QList<QByteArray>{echo});
-    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !overBluetooth.frames().isEmpty(); }, waitMs));
+    EXPECT_EQ(overBluetooth.frames(), QList<QByteArray>{echo});
     EXPECT_EQ(seen.load(), SerialDataSource::bluetooth);
     EXPECT_EQ(service_->currentDataSource(), SerialDataSource::unknown);
     EXPECT_TRUE(service_->bluetoothConnected());
