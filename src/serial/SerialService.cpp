@@ -682,6 +682,11 @@ QList<SerialPortInfo> SerialService::enumeratePortsLocked() {
 }
 
 void SerialService::storePortCacheLocked(const QList<SerialPortInfo>& list) {
+    for (const SerialPortInfo& port : list) {
+        if (port.label != port.path) {
+            lastListedProductNames_.insert(port.path, port.label);
+        }
+    }
     std::lock_guard lock(portListLock_);
     // A momentarily empty enumeration (devices re-enumerating) never wipes a known list.
     if (!list.isEmpty() || cachedPortList_.isEmpty()) {
@@ -757,8 +762,17 @@ std::optional<QString> SerialService::pickRenumberedPortLocked(const QList<Seria
         Tracking::CandidateChecks{
             [this](const QString& path) { return devices_->pathExists(path); },
             [this](const QString& path) { return devices_->tryOpenExclusive(path); },
-            [this](const QString& path) {
-                return discovery_.lookupProductName(path);
+            [this](const QString& path) -> std::optional<QString> {
+                if (auto name = discovery_.lookupProductName(path)) {
+                    return name;
+                }
+                // A device that dropped off the bus took its sysfs entry along; the name it
+                // was last listed under still tells which new node is the same device.
+                const auto known = lastListedProductNames_.constFind(path);
+                if (known == lastListedProductNames_.cend()) {
+                    return std::nullopt;
+                }
+                return *known;
             }});
 }
 

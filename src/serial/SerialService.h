@@ -16,6 +16,7 @@
 #include "serial/SerialWriteError.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -336,6 +337,9 @@ private:
     std::optional<Clock::time_point> lastStatusRefresh_; // protocol queue
     mutable std::mutex portListLock_;
     QList<SerialPortInfo> cachedPortList_; // written on the I/O queue, read by status refresh
+    // I/O queue: the product name each path was last listed with; one entry per device
+    // node ever seen, a handful.
+    QHash<QString, QString> lastListedProductNames_;
     std::mutex stopLock_;
     std::condition_variable stopSignal_;
 

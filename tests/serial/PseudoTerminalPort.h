@@ -25,6 +25,9 @@ class PseudoTerminalPort {
 public:
     explicit PseudoTerminalPort(const QString& name = QStringLiteral("ttyACM0"))
         : linkPath_(dir_.filePath(name)) {}
+    // A port whose link sits in `directory`, next to other ports.
+    PseudoTerminalPort(const QString& name, const QString& directory)
+        : linkPath_(directory + u'/' + name) {}
     ~PseudoTerminalPort() { unplug(); }
 
     PseudoTerminalPort(const PseudoTerminalPort&) = delete;

@@ -11,6 +11,7 @@
 #include "trans/SerialProtocolRouter.h"
 #include "trans/TransHandler.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -142,6 +143,24 @@ protected:
     }
     qsizetype countLog(const QString& part) const { return logLines().filter(part).size(); }
 
+    // <sysfs>/class/tty/<name>/device one level below the USB device that names the
+    // product, the way the ACM driver lays it out.
+    void addSysfsTty(const QString& name, const QByteArray& product) {
+        const QString usb = sysfs_.path() + "/devices/usb1/1-1";
+        const QString device = usb + "/1-1:1.0";
+        ASSERT_TRUE(QDir().mkpath(device + "/tty/" + name));
+        ASSERT_TRUE(QDir().mkpath(sysfs_.path() + "/class/tty/" + name));
+        for (const auto& [file, text] : {std::pair{"/idVendor", QByteArray("1a86\n")},
+                                         std::pair{"/product", product + '\n'}}) {
+            QFile out(usb + file);
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(text) == text.size());
+        }
+        ASSERT_TRUE(QFile::link(device, sysfs_.path() + "/class/tty/" + name + "/device"));
+    }
+    void removeSysfsTty(const QString& name) {
+        ASSERT_TRUE(QDir(sysfs_.path() + "/class/tty/" + name).removeRecursively());
+    }
+
     // Sends a probe from the device and returns what came back.
     QByteArray roundTrip(const QByteArray& frame, qsizetype replySize) {
         if (!port_.writeFromDevice(frame)) {
@@ -212,6 +231,36 @@ TEST_F(SerialServiceTest, FollowsTheDeviceThroughUnplugAndReplugWhileIdle) {
     EXPECT_TRUE(service_->connectHint().isEmpty());
     const QByteArray echo = probe(7);
     EXPECT_EQ(roundTrip(echo, echo.size()), echo);
+}
+
+TEST_F(SerialServiceTest, FollowsADeviceThatComesBackUnderAnotherName) {
+    addSysfsTty("ttyACM0", "Halvex KVM");
+    create();
+    QStringList migrations; // reported on the main thread
+    service_->setOnPortAutoMigrated([&](const QString& path) { migrations.append(path); });
+    service_->setSelectedPath(port_.path());
+    service_->activate();
+    ASSERT_TRUE(waitConnected());
+    const QString oldPath = port_.path();
+
+    // The device drops off the bus and enumerates again as the next node; its old node and
+    // sysfs entry are gone by then.
+    testing::PseudoTerminalPort renumbered("ttyACM1", QFileInfo(oldPath).absolutePath());
+    port_.unplug();
+    removeSysfsTty("ttyACM0");
+    addSysfsTty("ttyACM1", "Halvex KVM");
+    ASSERT_TRUE(renumbered.plug());
+
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return service_->selectedPath() == renumbered.path(); }, waitMs))
+        << service_->selectedPath().toStdString() << "\n"
+        << logLines().join('\n').toStdString();
+    EXPECT_EQ(migrations, QStringList{renumbered.path()});
+    EXPECT_TRUE(waitForLog("SYS 串口重枚举 " + oldPath + " → " + renumbered.path()));
+    ASSERT_TRUE(waitConnected());
+    const QByteArray echo = probe(9);
+    ASSERT_TRUE(renumbered.writeFromDevice(echo));
+    EXPECT_EQ(renumbered.readOnDevice(echo.size(), 3000ms), echo);
 }
 
 TEST_F(SerialServiceTest, NamesTheProgramHoldingABusyPortAndConnectsOnceItIsFree) {
