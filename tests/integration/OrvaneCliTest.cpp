@@ -53,8 +53,8 @@ protected:
     }
 
     // Waits until the program's standard error has said `text` `times` times in all.
-    bool waitForLog(const QString& text, int times = 1) {
-        QDeadlineTimer deadline(waitMs);
+    bool waitForLog(const QString& text, int times = 1, int timeoutMs = waitMs) {
+        QDeadlineTimer deadline(timeoutMs);
         for (;;) {
             log_ += QString::fromUtf8(cli_.readAllStandardError());
             if (log_.count(text) >= times) {
@@ -141,8 +141,9 @@ TEST_F(OrvaneCliTest, ListenReportsPushedItemsAndEndsCleanlyOnSigterm) {
 
     cli_.terminate();
     ASSERT_TRUE(cli_.waitForFinished(5000));
-    EXPECT_EQ(cli_.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(cli_.exitCode(), 0);
+    const QString errors = QString::fromUtf8(cli_.readAllStandardError());
+    EXPECT_EQ(cli_.exitStatus(), QProcess::NormalExit) << errors.toStdString();
+    EXPECT_EQ(cli_.exitCode(), 0) << errors.toStdString();
     // The program let go of the link: the device's probes go unanswered.
     EXPECT_TRUE(device.waitFor(
         "client_answering", [](const QJsonObject& e) { return !e.value("answering").toBool(); },
@@ -225,6 +226,25 @@ TEST_F(OrvaneCliTest, ListenComesBackAfterTheDeviceIsUnpluggedWhileIdle) {
     ASSERT_TRUE(text);
     EXPECT_EQ(text->value("kind").toString(), "text");
     EXPECT_EQ(text->value("text").toString(), "又回来了");
+}
+
+// Runs on the production timings: a device silent for over 10 s is noticed by the next
+// ECHO check, which comes every 10 s.
+TEST_F(OrvaneCliTest, ListenReopensTheLinkOfADeviceThatFellSilent) {
+    DevsimProcess device({"--interval", "200"});
+    ASSERT_TRUE(device.waitFor("plugged"));
+    startCli({"listen", device.link});
+    ASSERT_TRUE(waitForLog("已连接 " + device.link)) << log_.toStdString();
+    ASSERT_TRUE(device.waitFor("probe_matched", {}, waitMs));
+
+    device.command("silence on");
+    ASSERT_TRUE(waitForLog("ECHO 超时", 1, 30000)) << log_.toStdString();
+    EXPECT_TRUE(waitForLog(" · 重连串口 · " + device.link)) << log_.toStdString();
+    EXPECT_TRUE(waitForLog("端口已打开", 2)) << log_.toStdString();
+    // Probes flow again once the device speaks, and the link carries them.
+    device.command("silence off");
+    EXPECT_TRUE(device.waitFor("probe_matched", {}, waitMs));
+    EXPECT_EQ(log_.count("ECHO 超时"), 1) << log_.toStdString();
 }
 
 TEST_F(OrvaneCliTest, UnplugDuringAPushLeavesNoPartialFileAndTheNextPushArrives) {
