@@ -34,7 +34,7 @@ QList<QByteArray> SerialProtocolRouter::handle(const QByteArray& frame) const {
             sender && sender->consumeFrame(header, decoded->payload)) {
             return {};
         }
-        return transHandler_->handleFrame(frame);
+        return transHandler_->handleFrame(header, decoded->payload);
     default:
         return {};
     }

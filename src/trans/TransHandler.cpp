@@ -78,8 +78,10 @@ QList<QByteArray> TransHandler::handleFrame(QByteArrayView frame) {
         warn_(QStringLiteral("TRANS validate failed: ") + decoded.error().description());
         return {};
     }
-    const WireHeader& header = decoded->header;
-    const QByteArray& payload = decoded->payload;
+    return handleFrame(decoded->header, decoded->payload);
+}
+
+QList<QByteArray> TransHandler::handleFrame(const WireHeader& header, const QByteArray& payload) {
     if (header.channel != FrameChannel::trans) {
         warn_(QString::asprintf("TRANS ignored ch=0x%02X", unsigned(header.channel)));
         return {};

@@ -54,6 +54,9 @@ public:
     // or is not on channel 0x06, otherwise exactly one (GENERAL_REPLY or DEVICE_QUERY_RSP,
     // on the request's channel and with its sn).
     QList<QByteArray> handleFrame(QByteArrayView frame);
+    // The same for a frame that its caller has already validated into header and payload,
+    // so a large chunk is not checked and copied twice.
+    QList<QByteArray> handleFrame(const WireHeader& header, const QByteArray& payload);
 
     // The failure GENERAL_REPLY; logs "TX GENERAL_REPLY fail <label> sn=<sn>".
     QByteArray failReply(quint8 channel, quint32 sn, const QString& label);
