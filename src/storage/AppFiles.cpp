@@ -5,9 +5,13 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <system_error>
 #include <unistd.h>
@@ -246,6 +250,34 @@ Result<QString, AppFilesError> saveReceivedFile(const QString& fileName, QByteAr
     return target;
 }
 
+namespace {
+
+// Sizes a new file to `size` bytes with its blocks allocated up front, so that a disk
+// too small for the transfer says so before the first chunk, and writing the chunks
+// needs no block allocation on the way. A disk without room for it is not filled up
+// to the last block first. File systems without allocation get a sparse file.
+Status<QString> reserveSize(QFile& file, qint64 size) {
+    if (size <= 0) {
+        return Done{};
+    }
+    const QStorageInfo volume(QFileInfo(file.fileName()).absolutePath());
+    if (volume.isValid() && volume.bytesAvailable() >= 0 && volume.bytesAvailable() < size) {
+        return fail(QString::fromLocal8Bit(std::strerror(ENOSPC)));
+    }
+    if (::fallocate(file.handle(), 0, 0, size) == 0) {
+        return Done{};
+    }
+    if (errno != EOPNOTSUPP && errno != ENOSYS) {
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    if (!file.resize(size)) {
+        return fail(file.errorString());
+    }
+    return Done{};
+}
+
+} // namespace
+
 Result<ReceivedFileHandle, AppFilesError> openReceivedFileForWriting(const QString& fileName,
                                                                      qint64 expectedSize) {
     if (expectedSize < 0) {
@@ -268,8 +300,8 @@ Result<ReceivedFileHandle, AppFilesError> openReceivedFileForWriting(const QStri
         return fail(AppFilesError::createFailed(
             fileError(QStringLiteral("create"), *target, file->errorString())));
     }
-    if (expectedSize > 0 && !file->resize(expectedSize)) {
-        const FileError error = fileError(QStringLiteral("resize"), *target, file->errorString());
+    if (auto sized = reserveSize(*file, expectedSize); !sized) {
+        const FileError error = fileError(QStringLiteral("resize"), *target, sized.error());
         file.reset();
         // The empty file just created is of no use to anyone.
         QFile::remove(*target);

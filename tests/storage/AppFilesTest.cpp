@@ -6,7 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace orvane;
@@ -216,6 +219,20 @@ TEST_F(AppFilesTest, OpenForWritingPreSizesAndStartsAtOffsetZero) {
     EXPECT_TRUE(bytes.startsWith("head"));
     EXPECT_TRUE(bytes.endsWith("tail"));
     EXPECT_EQ(bytes.mid(4, 992), QByteArray(992, '\0'));
+}
+
+TEST_F(AppFilesTest, OpenForWritingRefusesAFileTheDiskCannotHold) {
+    ASSERT_TRUE(QDir().mkpath(dayDir(0)));
+    const qint64 free = QStorageInfo(dayDir(0)).bytesAvailable();
+    ASSERT_GT(free, 0);
+    // Sparse, such a file could be created; its transfer would fail only once the disk
+    // ran full.
+    auto refused = AppFiles::openReceivedFileForWriting("huge.bin", free + (qint64(1) << 30));
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code(), AppFilesError::Code::fileSystem);
+    EXPECT_TRUE(refused.error().description().contains(QString::fromLocal8Bit(strerror(ENOSPC))))
+        << refused.error().description().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dayDir(0) + "/huge.bin"));
 }
 
 TEST_F(AppFilesTest, OpenForWritingReplacesAnEarlierFileButNotADirectory) {
