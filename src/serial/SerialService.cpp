@@ -91,9 +91,11 @@ SerialService::~SerialService() {
         }
     });
     // Both queues run what is still queued (cut short by `stopping_`) and end; what they
-    // post to this object meanwhile is discarded with it.
-    ioQueue_.reset();
-    protocolQueue_.reset();
+    // post to this object meanwhile is discarded with it. The queues themselves stay: a
+    // frame handler still running on the protocol queue may call back into this object
+    // (an echo noted, a health check asked for) after the I/O queue has ended.
+    ioQueue_->stop();
+    protocolQueue_->stop();
 }
 
 // ---- Cross-thread plumbing -------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "serial/SerialWorkQueue.h"
 
+#include <QtGlobal>
+
 #include <memory>
 #include <pthread.h>
 
@@ -14,6 +16,11 @@ SerialWorkQueue::SerialWorkQueue(QString label)
 }
 
 SerialWorkQueue::~SerialWorkQueue() {
+    stop();
+}
+
+void SerialWorkQueue::stop() {
+    Q_ASSERT(!isCurrentThread());
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -22,11 +29,20 @@ SerialWorkQueue::~SerialWorkQueue() {
     if (thread_.joinable()) {
         thread_.join();
     }
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        dropped.swap(tasks_); // posted between the thread's end and now
+    }
 }
 
 void SerialWorkQueue::post(std::function<void()> task) {
     {
         std::lock_guard lock(mutex_);
+        if (stopped_) {
+            return;
+        }
         tasks_.push_back(std::move(task));
     }
     wakeUp_.notify_one();
@@ -38,6 +54,12 @@ bool SerialWorkQueue::runAndWait(std::function<void()> task, std::chrono::millis
         std::condition_variable done;
         bool finished = false;
     };
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_) {
+            return false;
+        }
+    }
     // Shared, so that a task outliving a timed-out wait still has somewhere to report to.
     auto completion = std::make_shared<Completion>();
     post([completion, task = std::move(task)] {

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <thread>
 
 namespace orvane {
 namespace {
@@ -451,6 +452,28 @@ TEST_F(SerialServiceTest, BluetoothFramesAreHandledAndAnsweredOverBluetooth) {
     EXPECT_TRUE(service_->selectedBluetoothDeviceID().isEmpty());
     EXPECT_FALSE(service_->bluetoothConnected());
     EXPECT_TRUE(service_->userWantsConnection());
+}
+
+TEST_F(SerialServiceTest, AHandlerStillRunningAtDestructionMayCallBackIntoTheService) {
+    start();
+    ASSERT_TRUE(waitConnected());
+    // A probe is being handled while the owner destroys the service: the handler only
+    // reports the echo once the destruction is under way, as a slow handler would.
+    std::atomic<bool> handling = false;
+    std::atomic<bool> reported = false;
+    SerialService* service = service_.get();
+    service_->setFrameHandler([&](const QByteArray&) -> QList<QByteArray> {
+        handling = true;
+        std::this_thread::sleep_for(300ms);
+        service->noteEchoReceived();
+        service->verifyConnectionHealth();
+        reported = true;
+        return {};
+    });
+    ASSERT_TRUE(port_.writeFromDevice(probe(1)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return handling.load(); }, waitMs));
+    service_.reset();
+    EXPECT_TRUE(reported);
 }
 
 TEST_F(SerialServiceTest, DisconnectStopsAttemptsUntilConnect) {
