@@ -170,7 +170,7 @@ void BM_PushToCli(benchmark::State& state) {
         cli.waitForFinished(3000);
     }
 }
-BENCHMARK(BM_PushToCli)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PushToCli)->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // Echoes probes and acknowledges every TRANS frame with a success GENERAL_REPLY, on its
 // own thread, until stopped.
@@ -233,7 +233,7 @@ void BM_PushToBareResponder(benchmark::State& state) {
         state.SkipWithError(qPrintable(QStringLiteral("push failed: ") + *failed));
     }
 }
-BENCHMARK(BM_PushToBareResponder)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PushToBareResponder)->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // PERIPHERAL_ECHO payload: TLV type u16, length u32, value.
 QByteArray probePayload() {
