@@ -83,9 +83,6 @@ public:
     // Ends the current or the next wait() early. Safe from any thread.
     virtual void wake() = 0;
 
-    // Bytes the driver holds for reading (FIONREAD), or -1 when it cannot tell.
-    virtual qint64 bytesWaiting(int fd) = 0;
-
     virtual SerialIOCount readSome(int fd, char* buffer, qint64 capacity) = 0;
     virtual SerialIOCount writeSome(int fd, const char* data, qint64 length) = 0;
 

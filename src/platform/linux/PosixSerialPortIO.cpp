@@ -211,14 +211,6 @@ void PosixSerialPortIO::wake() {
     }
 }
 
-qint64 PosixSerialPortIO::bytesWaiting(int fd) {
-    int waiting = 0;
-    if (ioctl(fd, FIONREAD, &waiting) != 0) {
-        return -1;
-    }
-    return waiting;
-}
-
 SerialIOCount PosixSerialPortIO::readSome(int fd, char* buffer, qint64 capacity) {
     return ioResult(::read(fd, buffer, size_t(capacity)));
 }

@@ -38,7 +38,6 @@ public:
     bool isUsable(int fd) override;
     WaitResult wait(int fd, int timeoutMs) override;
     void wake() override;
-    qint64 bytesWaiting(int fd) override;
     SerialIOCount readSome(int fd, char* buffer, qint64 capacity) override;
     SerialIOCount writeSome(int fd, const char* data, qint64 length) override;
     void waitWritable(int fd, int timeoutMs) override;
