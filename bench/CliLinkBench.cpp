@@ -120,8 +120,7 @@ std::optional<QString> timePushes(benchmark::State& state, DevsimProcess& device
             return done ? done->value(QStringLiteral("reason")).toString()
                         : QStringLiteral("no push_done");
         }
-        state.SetIterationTime(double(done->value(QStringLiteral("elapsedMs")).toInteger()) /
-                               1000.0);
+        state.SetIterationTime(double(done->value(QStringLiteral("elapsedUs")).toInteger()) / 1e6);
     }
     state.SetBytesProcessed(state.iterations() * pushBytes);
     return std::nullopt;

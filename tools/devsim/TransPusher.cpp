@@ -173,13 +173,15 @@ void TransPusher::retry(const QString& why) {
 void TransPusher::end(bool ok, const QString& reason) {
     replyTimer_.stop();
     step_ = Step::idle;
-    const qint64 elapsedMs = clock_.elapsed();
+    const qint64 elapsedUs = clock_.nsecsElapsed() / 1000;
+    const qint64 elapsedMs = elapsedUs / 1000;
     const qint64 bytes = item_.payload.size();
     QJsonObject fields{{QStringLiteral("ok"), ok},
                        {QStringLiteral("item"), item_.label},
                        {QStringLiteral("size"), bytes},
                        {QStringLiteral("chunks"), chunks_},
-                       {QStringLiteral("elapsedMs"), elapsedMs}};
+                       {QStringLiteral("elapsedMs"), elapsedMs},
+                       {QStringLiteral("elapsedUs"), elapsedUs}};
     if (ok) {
         events_.report(QStringLiteral("push_done"),
                        QStringLiteral("the client accepted %1: %2 bytes in %3 chunks, %4 ms")
