@@ -55,6 +55,16 @@ public:
         }
     }
 
+    // Passes over every event reported so far, so that the next wait sees only new ones.
+    void skipPending() {
+        while (process.canReadLine() || process.waitForReadyRead(0)) {
+            while (process.canReadLine()) {
+                events.append(QJsonDocument::fromJson(process.readLine()).object());
+            }
+        }
+        cursor = events.size();
+    }
+
     // Written at once: without an event loop running, QProcess would hold the line back.
     void command(const QString& line) {
         process.write(line.toUtf8() + '\n');
