@@ -25,6 +25,11 @@ struct PayloadStorage {
         QString path;
         std::shared_ptr<QFile> handle;
         qint64 expectedSize = 0;
+        // While the chunks arrive back to back from offset 0, the checksum of what was
+        // written so far, so that the finished file need not be read again.
+        qint64 writtenInOrder = 0;
+        quint32 inOrderChecksum = 0;
+        bool inOrder = true; // false once a chunk went anywhere but right after the last
     };
 
     std::variant<Memory, MemoryPending, File> value;

@@ -9,9 +9,6 @@
 #include <QFile>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
 
 namespace orvane {
 
@@ -264,8 +261,18 @@ Status<QString> TransHandler::storeChunkLocked(const CommPacketHead& head, QByte
     // Bytes past the announced size are dropped, as in memory: written, they would grow
     // the delivered file beyond what the sender announced and the checksum covers.
     const qint64 count = std::min<qint64>(chunk.size(), file.expectedSize - head.startIndex);
+    const bool continues = file.inOrder && qint64(head.startIndex) == file.writtenInOrder;
+    // Whatever happens to this write, a chunk out of order leaves the file to be read
+    // back for its checksum, and so does a failed one.
+    file.inOrder = false;
     if (file.handle->write(chunk.data(), count) != count) {
         return fail(file.handle->errorString());
+    }
+    if (continues) {
+        file.inOrderChecksum = ProtocolWire::mcAddCRCUpdate(
+            file.inOrderChecksum, chunk.first(count), quint64(file.writtenInOrder));
+        file.writtenInOrder += count;
+        file.inOrder = true;
     }
     return Done{};
 }
@@ -348,14 +355,15 @@ Result<quint32, QString> TransHandler::payloadChecksum(const ReceiveSession& ses
     if (!file) {
         return quint32(0);
     }
-    // The checksum reads the file through its own descriptor: what QFile still buffers
-    // must reach the file first, and the delivered file must survive a crash.
+    // The delivered file is complete: nothing of it may stay in QFile's buffer.
     if (!file->handle->flush()) {
         return fail(file->handle->errorString());
     }
-    if (::fsync(file->handle->handle()) != 0) {
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (file->inOrder && file->writtenInOrder == file->expectedSize) {
+        return file->inOrderChecksum;
     }
+    // Chunks came out of order, repeated or overlapping: the file holds the last bytes
+    // written at each place, so it is read back.
     return ProtocolWire::mcAddCRC(file->path, file->expectedSize);
 }
 

@@ -69,8 +69,9 @@ public:
     ReceiveSession session() const;
 
     // Checksum of what has been received: the memory buffer, or the destination file up to
-    // its expected size after flushing it to disk; 0 when nothing was stored. Fails with
-    // the system's text when the file cannot be synchronised or read.
+    // its expected size (kept up while the chunks arrive in order, else read back after
+    // flushing the file); 0 when nothing was stored. Fails with the system's text when the
+    // file cannot be flushed or read.
     static Result<quint32, QString> payloadChecksum(const ReceiveSession& session);
 
     // The sn of a built frame (bytes 3..6), 0 when the frame is shorter than 7 bytes.

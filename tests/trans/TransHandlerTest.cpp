@@ -177,6 +177,30 @@ TEST_F(TransHandlerTest, FileChunksOutOfOrderAndRepeatedLandAtTheirOffsets) {
     EXPECT_TRUE(warnings().isEmpty()) << warnings().join('\n').toStdString();
 }
 
+TEST_F(TransHandlerTest, FileChecksumFollowsWhatTheFileHoldsWhenAChunkIsRewritten) {
+    const QByteArray content = patterned(3000, 5);
+    const QByteArray other = patterned(3000, 6);
+    // In order, then the first chunk again with other bytes: the file no longer matches.
+    expectReply(firstFor(1, TransWire::dataTypeFile, content, "rewritten.bin"), true);
+    quint32 sn = 2;
+    for (qsizetype at : {0, 1000, 2000}) {
+        expectReply(chunkOf(sn++, content, at, 1000), true);
+    }
+    expectReply(chunkOf(sn++, other, 0, 1000), true);
+    expectReply(finish(sn++), false);
+    EXPECT_TRUE(delivered_.isEmpty());
+
+    // Other bytes first, then the right ones over them and the rest in order: it matches.
+    expectReply(firstFor(sn++, TransWire::dataTypeFile, content, "rewritten.bin"), true);
+    expectReply(chunkOf(sn++, other, 0, 1000), true);
+    for (qsizetype at : {0, 1000, 2000}) {
+        expectReply(chunkOf(sn++, content, at, 1000), true);
+    }
+    expectReply(finish(sn++), true);
+    EXPECT_EQ(readAll(todayDir() + "/rewritten.bin"), content);
+    EXPECT_EQ(delivered_.size(), 1);
+}
+
 TEST_F(TransHandlerTest, MissingChunkBeforeTheLastFailsTheChecksumAndRemovesTheFile) {
     const QByteArray content = patterned(3000);
     expectReply(firstFor(1, TransWire::dataTypeFile, content, "gap.bin"), true);
