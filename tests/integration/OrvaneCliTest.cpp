@@ -1,6 +1,7 @@
 // The orvane-cli program, run as a process against the simulated device (orvane-devsim)
 // over a pseudo-terminal, with its own data directory.
 
+#include "storage/AppStore.h"
 #include "support/DevsimProcess.h"
 #include "support/TestData.h"
 
@@ -148,6 +149,19 @@ TEST_F(OrvaneCliTest, ListenReportsPushedItemsAndEndsCleanlyOnSigterm) {
     EXPECT_TRUE(device.waitFor(
         "client_answering", [](const QJsonObject& e) { return !e.value("answering").toBool(); },
         5000));
+
+    // Every item reached the history before the program ended, newest first.
+    auto store = AppStore::open(dataHome_.path() + "/Orvane/data.db");
+    ASSERT_TRUE(store);
+    const auto records = store.value()->listClipboardRecords(-1);
+    ASSERT_TRUE(records);
+    ASSERT_EQ(records->size(), 3);
+    EXPECT_EQ((*records)[0].kind, "image");
+    EXPECT_EQ((*records)[0].imagePath, imagePath);
+    EXPECT_EQ((*records)[1].kind, "files");
+    EXPECT_EQ((*records)[1].text, receivedFilePath("report.bin"));
+    EXPECT_EQ((*records)[2].kind, "text");
+    EXPECT_EQ((*records)[2].text, "你好，欢迎使用");
 }
 
 TEST_F(OrvaneCliTest, SendDeliversTextFileAndImageToTheDevice) {

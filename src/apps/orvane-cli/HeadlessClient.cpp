@@ -5,8 +5,13 @@
 #include "platform/linux/PosixSerialPortIO.h"
 #include "storage/ClipboardRecordMapping.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace orvane {
 
@@ -68,8 +73,10 @@ HeadlessClient::HeadlessClient(const QString& portPath, QObject* parent)
 }
 
 HeadlessClient::~HeadlessClient() {
-    // The service's queues call into the handlers; they go first.
+    // The service's queues call into the handlers; they go first. Then the items already
+    // delivered reach the history.
     service_.reset();
+    historyQueue_.stop();
 }
 
 void HeadlessClient::start() {
@@ -104,17 +111,31 @@ Status<TransSender::SendError> HeadlessClient::send(const SendJob& job,
 }
 
 Status<QString> HeadlessClient::deliver(const ClipboardEntry& entry) {
-    if (store_) {
-        auto record = ClipboardRecordMapping::recordFromEntry(entry);
-        if (!record) {
-            postWarning(QStringLiteral("历史记录未保存: ") + record.error().description());
-        } else if (auto added = store_->addClipboardRecord(record.value()); !added) {
-            postWarning(QStringLiteral("历史记录未保存: ") + added.error().description());
-        }
-    }
+    historyQueue_.post([this, entry] { keep(entry); });
     QMetaObject::invokeMethod(
         this, [this, entry] { emit itemDelivered(entry); }, Qt::QueuedConnection);
     return Done{};
+}
+
+void HeadlessClient::keep(const ClipboardEntry& entry) {
+    // A received file goes to the disk before the history refers to it.
+    for (const QString& path : entry.files) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || ::fsync(file.handle()) != 0) {
+            postWarning(QStringLiteral("文件未能写入磁盘: %1: %2")
+                            .arg(path, file.isOpen() ? QString::fromLocal8Bit(std::strerror(errno))
+                                                     : file.errorString()));
+        }
+    }
+    if (!store_) {
+        return;
+    }
+    auto record = ClipboardRecordMapping::recordFromEntry(entry);
+    if (!record) {
+        postWarning(QStringLiteral("历史记录未保存: ") + record.error().description());
+    } else if (auto added = store_->addClipboardRecord(record.value()); !added) {
+        postWarning(QStringLiteral("历史记录未保存: ") + added.error().description());
+    }
 }
 
 void HeadlessClient::postLog(const QString& line) {

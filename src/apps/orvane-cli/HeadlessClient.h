@@ -4,6 +4,7 @@
 #include "common/Result.h"
 #include "protocol/PeripheralHandler.h"
 #include "serial/SerialService.h"
+#include "serial/SerialWorkQueue.h"
 #include "storage/AppStore.h"
 #include "trans/SendJob.h"
 #include "trans/SerialProtocolRouter.h"
@@ -20,8 +21,11 @@ namespace orvane {
 
 // The link stack of the application without its window: the serial service holding the
 // port, the router answering probes and identity queries, the TRANS receiver storing what
-// the device pushes, and the TRANS sender. Received items are added to the history in the
-// data directory, as the application does, and announced through itemDelivered.
+// the device pushes, and the TRANS sender. Received items are announced through
+// itemDelivered and added to the history in the data directory, as the application does.
+// The history (and the flush of a received file to the disk) is kept on a queue of its
+// own, in arrival order, so that the device does not wait for the database before its
+// transfer is acknowledged; stopping the client finishes what is queued.
 //
 // Lives on the main thread, which must run an event loop; send() is for a worker thread.
 class HeadlessClient : public QObject {
@@ -60,11 +64,14 @@ signals:
 
 private:
     Status<QString> deliver(const ClipboardEntry& entry);
+    // History queue: the received item made durable and written to the history.
+    void keep(const ClipboardEntry& entry);
     void postLog(const QString& line);
     void postWarning(const QString& line);
 
     const QString portPath_;
     std::unique_ptr<AppStore> store_; // null when the history is unavailable
+    SerialWorkQueue historyQueue_{QStringLiteral("com.orvane.cli.history")};
     std::shared_ptr<TransHandler> transHandler_;
     std::shared_ptr<PeripheralHandler> peripheralHandler_;
     std::shared_ptr<TransSender> transSender_;
