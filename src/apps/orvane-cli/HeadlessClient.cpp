@@ -118,13 +118,20 @@ Status<QString> HeadlessClient::deliver(const ClipboardEntry& entry) {
 }
 
 void HeadlessClient::keep(const ClipboardEntry& entry) {
-    // A received file goes to the disk before the history refers to it.
+    // A received file goes to the disk before the history refers to it. One that is gone
+    // already (replaced by a later one of the same name) needs nothing.
     for (const QString& path : entry.files) {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly) || ::fsync(file.handle()) != 0) {
-            postWarning(QStringLiteral("文件未能写入磁盘: %1: %2")
-                            .arg(path, file.isOpen() ? QString::fromLocal8Bit(std::strerror(errno))
-                                                     : file.errorString()));
+        if (!file.open(QIODevice::ReadOnly)) {
+            if (file.exists()) {
+                postWarning(
+                    QStringLiteral("文件未能写入磁盘: %1: %2").arg(path, file.errorString()));
+            }
+            continue;
+        }
+        if (::fsync(file.handle()) != 0) {
+            const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+            postWarning(QStringLiteral("文件未能写入磁盘: %1: %2").arg(path, reason));
         }
     }
     if (!store_) {
