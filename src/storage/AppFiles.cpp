@@ -132,6 +132,30 @@ Status<AppFilesError> writeAll(QFileDevice& file, QByteArrayView data, const QSt
     return Done{};
 }
 
+// Sizes a new file to `size` bytes with its blocks allocated up front, so that a disk
+// too small for the transfer says so before the first chunk, and writing the chunks
+// needs no block allocation on the way. A disk without room for it is not filled up
+// to the last block first. File systems without allocation get a sparse file.
+Status<QString> reserveSize(QFile& file, qint64 size) {
+    if (size <= 0) {
+        return Done{};
+    }
+    const QStorageInfo volume(QFileInfo(file.fileName()).absolutePath());
+    if (volume.isValid() && volume.bytesAvailable() >= 0 && volume.bytesAvailable() < size) {
+        return fail(QString::fromLocal8Bit(std::strerror(ENOSPC)));
+    }
+    if (::fallocate(file.handle(), 0, 0, size) == 0) {
+        return Done{};
+    }
+    if (errno != EOPNOTSUPP && errno != ENOSYS) {
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    if (!file.resize(size)) {
+        return fail(file.errorString());
+    }
+    return Done{};
+}
+
 } // namespace
 
 Result<QString, AppFilesError> appDataDir() {
@@ -249,34 +273,6 @@ Result<QString, AppFilesError> saveReceivedFile(const QString& fileName, QByteAr
     (void)purgeOldReceivedFiles(7);
     return target;
 }
-
-namespace {
-
-// Sizes a new file to `size` bytes with its blocks allocated up front, so that a disk
-// too small for the transfer says so before the first chunk, and writing the chunks
-// needs no block allocation on the way. A disk without room for it is not filled up
-// to the last block first. File systems without allocation get a sparse file.
-Status<QString> reserveSize(QFile& file, qint64 size) {
-    if (size <= 0) {
-        return Done{};
-    }
-    const QStorageInfo volume(QFileInfo(file.fileName()).absolutePath());
-    if (volume.isValid() && volume.bytesAvailable() >= 0 && volume.bytesAvailable() < size) {
-        return fail(QString::fromLocal8Bit(std::strerror(ENOSPC)));
-    }
-    if (::fallocate(file.handle(), 0, 0, size) == 0) {
-        return Done{};
-    }
-    if (errno != EOPNOTSUPP && errno != ENOSYS) {
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
-    }
-    if (!file.resize(size)) {
-        return fail(file.errorString());
-    }
-    return Done{};
-}
-
-} // namespace
 
 Result<ReceivedFileHandle, AppFilesError> openReceivedFileForWriting(const QString& fileName,
                                                                      qint64 expectedSize) {
