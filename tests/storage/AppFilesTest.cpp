@@ -223,8 +223,13 @@ TEST_F(AppFilesTest, OpenForWritingPreSizesAndStartsAtOffsetZero) {
 
 TEST_F(AppFilesTest, OpenForWritingRefusesAFileTheDiskCannotHold) {
     ASSERT_TRUE(QDir().mkpath(dayDir(0)));
-    const qint64 free = QStorageInfo(dayDir(0)).bytesAvailable();
-    ASSERT_GT(free, 0);
+    const QStorageInfo volume(dayDir(0));
+    const qint64 free = volume.bytesAvailable();
+    if (!volume.isValid() || free <= 0) {
+        // Inside a bare chroot /proc/self/mountinfo may not list the volume; the program then
+        // does without the check, and so must this test.
+        GTEST_SKIP() << "the free space of " << dayDir(0).toStdString() << " is unknown here";
+    }
     // Sparse, such a file could be created; its transfer would fail only once the disk
     // ran full.
     auto refused = AppFiles::openReceivedFileForWriting("huge.bin", free + (qint64(1) << 30));
