@@ -9,6 +9,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <mutex>
 
 namespace orvane {
 
@@ -28,7 +29,36 @@ QString fingerprintOf(const ClipboardEntry& entry, const ClipboardContent& conte
     return entry.fingerprint();
 }
 
+// Images smaller than this are not worth a trip to another thread.
+constexpr qsizetype offThreadImageBytes = 256 * 1024;
+
 } // namespace
+
+struct ClipboardManager::PendingCapture {
+    ClipboardContent content;
+    qint64 timestamp = 0;
+    bool offThread = false;
+
+    // Makes the entry (without its id) and its fingerprint, once; from any thread.
+    void prepare() {
+        std::lock_guard lock(mutex);
+        if (prepared) {
+            return;
+        }
+        entry = ClipboardConversions::entryFromContent(content, 0, timestamp);
+        fingerprint = fingerprintOf(entry, content);
+        prepared = true;
+    }
+    bool isPrepared() {
+        std::lock_guard lock(mutex);
+        return prepared;
+    }
+
+    std::mutex mutex;
+    bool prepared = false; // entry and fingerprint are guarded by the mutex until then
+    ClipboardEntry entry;
+    QString fingerprint;
+};
 
 ClipboardManager::ClipboardManager(ClipboardIO& io, ClipboardTimers& timers, Log log,
                                    BackgroundRunner background, QObject* parent)
@@ -109,8 +139,8 @@ void ClipboardManager::pollClipboard() {
 
 void ClipboardManager::captureCurrent() {
     const quint64 key = nextCaptureKey_++;
-    pendingCaptures_[key] = timers_.start(captureDelay, false, [this, key] {
-        pendingCaptures_.erase(key);
+    delayedCaptures_[key] = timers_.start(captureDelay, false, [this, key] {
+        delayedCaptures_.erase(key);
         finishCapture();
     });
 }
@@ -125,16 +155,56 @@ void ClipboardManager::finishCapture() {
         }
         return;
     }
-    if (reading.content.kind) {
-        applyContent(reading.content, false);
+    if (!reading.content.kind) {
+        return;
+    }
+    auto capture = std::make_shared<PendingCapture>();
+    capture->content = reading.content;
+    capture->timestamp = timers_.nowMs();
+    capture->offThread =
+        capture->content.imagePNG && capture->content.imagePNG->size() >= offThreadImageBytes;
+    pendingCaptures_.push_back(capture);
+    if (capture->offThread) {
+        QPointer<ClipboardManager> self(this);
+        background_([capture, self] {
+            capture->prepare();
+            // The guard is looked at on the main thread only.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self] {
+                    if (self) {
+                        self->drainCaptures(false);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    drainCaptures(false);
+}
+
+// Moves finished captures into the history, oldest first, stopping at one still being
+// prepared in the background unless `finishAll`, which prepares it right here: a change
+// through the public calls must come after every capture read before it.
+void ClipboardManager::drainCaptures(bool finishAll) {
+    while (!pendingCaptures_.empty()) {
+        const std::shared_ptr<PendingCapture> capture = pendingCaptures_.front();
+        if (capture->offThread && !finishAll && !capture->isPrepared()) {
+            return;
+        }
+        capture->prepare();
+        pendingCaptures_.pop_front();
+        applyPrepared(capture->entry, capture->fingerprint, false);
     }
 }
 
 void ClipboardManager::applyContent(const ClipboardContent& content, bool force) {
-    ++nextID_;
     const ClipboardEntry entry =
-        ClipboardConversions::entryFromContent(content, nextID_, timers_.nowMs());
-    const QString fingerprint = fingerprintOf(entry, content);
+        ClipboardConversions::entryFromContent(content, 0, timers_.nowMs());
+    applyPrepared(entry, fingerprintOf(entry, content), force);
+}
+
+void ClipboardManager::applyPrepared(ClipboardEntry entry, const QString& fingerprint, bool force) {
+    entry.id = ++nextID_;
     if (!force && fingerprint == skipFingerprint_) {
         return;
     }
@@ -192,6 +262,7 @@ void ClipboardManager::persistHead() {
 
 void ClipboardManager::historyFromLoad(const QList<ClipboardEntry>& entries) {
     assertOwnerThread();
+    drainCaptures(true);
     state_.history.clear();
     qint64 largestID = 0;
     for (const ClipboardEntry& loaded : entries) {
@@ -216,6 +287,7 @@ void ClipboardManager::historyFromLoad(const QList<ClipboardEntry>& entries) {
 
 Status<ClipboardError> ClipboardManager::applyEntry(const ClipboardEntry& entry) {
     assertOwnerThread();
+    drainCaptures(true);
     auto content = ClipboardConversions::contentFromEntry(entry);
     if (!content) {
         return fail(content.error());
@@ -232,6 +304,7 @@ Status<ClipboardError> ClipboardManager::applyEntry(const ClipboardEntry& entry)
 
 Status<ClipboardError> ClipboardManager::receiveRemote(const ClipboardEntry& entry) {
     assertOwnerThread();
+    drainCaptures(true);
     auto content = ClipboardConversions::contentFromEntry(entry);
     if (!content) {
         return fail(content.error());
@@ -268,6 +341,7 @@ std::optional<ClipboardEntry> ClipboardManager::entryByID(qint64 id) const {
 
 bool ClipboardManager::removeHistoryItem(qint64 id) {
     assertOwnerThread();
+    drainCaptures(true);
     const auto it = std::find_if(state_.history.cbegin(), state_.history.cend(),
                                  [id](const ClipboardEntry& e) { return e.id == id; });
     if (it == state_.history.cend()) {
@@ -290,6 +364,7 @@ bool ClipboardManager::removeHistoryItem(qint64 id) {
 
 void ClipboardManager::clearHistory() {
     assertOwnerThread();
+    drainCaptures(true);
     state_.current = ClipboardEntry();
     state_.history.clear();
     currentFingerprint_.clear();

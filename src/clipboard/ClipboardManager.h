@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,7 +30,10 @@ namespace orvane {
 // and the manager leaves the clipboard alone meanwhile.
 //
 // Threads: lives on the main thread; every public call, every timer and every callback
-// except `load` (which may run on a background thread) happens there.
+// except `load` (which may run on a background thread) happens there. The Base64 copy and
+// the fingerprint of a captured image are computed by the background runner, so that a
+// large screenshot does not hold up the main thread; captures still enter the history in
+// the order they were read, and before any later change made through the public calls.
 class ClipboardManager : public QObject {
     Q_OBJECT
 public:
@@ -91,10 +95,14 @@ signals:
     void stateChanged();
 
 private:
+    struct PendingCapture;
+
     void pollClipboard();
     void captureCurrent();
     void finishCapture();
+    void drainCaptures(bool finishAll);
     void applyContent(const ClipboardContent& content, bool force);
+    void applyPrepared(ClipboardEntry entry, const QString& fingerprint, bool force);
     void insertReceivedEntry(ClipboardEntry entry);
     void pushHead(ClipboardEntry entry, const QString& fingerprint);
     void persistHead();
@@ -118,8 +126,12 @@ private:
     int sendSessionDepth_ = 0;
     std::unique_ptr<ClipboardTimers::Timer> sendSessionReleaseTimer_;
     // Captures waiting out their delay, by start order.
-    std::map<quint64, std::unique_ptr<ClipboardTimers::Timer>> pendingCaptures_;
+    std::map<quint64, std::unique_ptr<ClipboardTimers::Timer>> delayedCaptures_;
     quint64 nextCaptureKey_ = 0;
+    // Content read from the clipboard, oldest first, whose entry is still being made
+    // (an image's Base64 and fingerprint are computed off the main thread). Captures
+    // join the history strictly in this order.
+    std::deque<std::shared_ptr<PendingCapture>> pendingCaptures_;
 };
 
 } // namespace orvane

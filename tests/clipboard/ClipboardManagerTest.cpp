@@ -4,6 +4,7 @@
 #include "support/FakeClipboardIO.h"
 #include "support/FakeClipboardTimers.h"
 
+#include <QCoreApplication>
 #include <QSignalSpy>
 #include <QStringList>
 #include <QThreadPool>
@@ -55,8 +56,22 @@ protected:
     FakeClipboardIO io;
     FakeClipboardTimers timers;
     QStringList logLines;
-    ClipboardManager manager{io, timers, [this](const QString& line) {
-                                 logLines.append(line);
+    // How background work runs: right away, when the test says so, or on real threads.
+    enum class Background { inlined, deferred, threads } background = Background::inlined;
+    std::vector<std::function<void()>> deferredJobs;
+    ClipboardManager manager{io, timers, [this](const QString& line) { logLines.append(line); },
+                             [this](std::function<void()> job) {
+                                 switch (background) {
+                                 case Background::inlined:
+                                     job();
+                                     break;
+                                 case Background::deferred:
+                                     deferredJobs.push_back(std::move(job));
+                                     break;
+                                 case Background::threads:
+                                     QThreadPool::globalInstance()->start(std::move(job));
+                                     break;
+                                 }
                              }};
     QList<ClipboardEntry> persisted;
     std::optional<qint64> persistID;
@@ -130,6 +145,34 @@ TEST_F(ClipboardManagerTest, ImagesDeduplicateByTheirBytesHoweverHeld) {
     io.copy(imageContent(QByteArray("\x89PNG fake image bytes")));
     timers.advance(500ms);
     EXPECT_EQ(manager.state().history.size(), 1);
+}
+
+TEST_F(ClipboardManagerTest, ImagesPreparedInTheBackgroundKeepTheirPlace) {
+    background = Background::deferred;
+    start();
+    const QByteArray screenshot(512 * 1024, 'x');
+    io.copy(imageContent(screenshot));
+    timers.advance(500ms);
+    copyText("copied after the screenshot");
+    EXPECT_TRUE(manager.state().history.isEmpty()); // waits for the image before it
+    ASSERT_EQ(deferredJobs.size(), 1u);
+    deferredJobs.front()();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(texts(manager.state()), (QStringList{"copied after the screenshot", "[截图]"}));
+    EXPECT_EQ(manager.state().history.back().fingerprint(),
+              ClipboardConversions::entryFromContent(imageContent(screenshot), 0, 0).fingerprint());
+
+    // A change made through the manager comes after a capture still in preparation.
+    io.copy(imageContent(screenshot + "2"));
+    timers.advance(500ms);
+    ASSERT_TRUE(manager.receiveRemote(textEntry(0, "from device")));
+    EXPECT_EQ(texts(manager.state()).mid(0, 2), (QStringList{"from device", "[截图]"}));
+    EXPECT_EQ(manager.state().history.size(), 4);
+    for (auto& job : deferredJobs) {
+        job(); // a late result changes nothing more
+    }
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(manager.state().history.size(), 4);
 }
 
 TEST_F(ClipboardManagerTest, SendSessionsSuspendCaptureUntilTheLastReleaseHasPassed) {
@@ -254,6 +297,7 @@ TEST_F(ClipboardManagerTest, LoadsTheStoredHistoryRightAway) {
 }
 
 TEST_F(ClipboardManagerTest, BackgroundLoadReplacesTheHistoryOnTheMainThread) {
+    background = Background::threads;
     QSignalSpy stateChanges(&manager, &ClipboardManager::stateChanged);
     bool loadedOffMain = false;
     const QThread* mainThread = QThread::currentThread();
