@@ -46,7 +46,10 @@ ClipboardEntry entryFromContent(const ClipboardContent& content, qint64 id, qint
         entry.text = imageLabel();
         const QByteArray bytes = content.imagePNG.value_or(QByteArray());
         entry.imageDataBase64 = QString::fromLatin1(bytes.toBase64());
-        break;
+        // The bytes are at hand: decoding the Base64 again to size a screenshot would cost
+        // as much as encoding it did.
+        entry.dataSize = bytes.size();
+        return entry;
     }
     }
     entry.dataSize = ClipboardEntry::computeDataSize(entry);

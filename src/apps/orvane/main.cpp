@@ -2,6 +2,7 @@
 // and the store the way the application does at start-up, and reports what it finds:
 // the settings in force and the clipboard history, newest first.
 
+#include "platform/linux/XWaylandFallback.h"
 #include "storage/AppFiles.h"
 #include "storage/AppStore.h"
 #include "storage/ClipboardRecordMapping.h"
@@ -25,6 +26,8 @@ QString kindName(ClipboardKind kind) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Decided before any Qt application object exists: the platform is chosen then.
+    const QString platformLine = XWaylandFallback::applyToProcess();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
@@ -32,6 +35,9 @@ int main(int argc, char** argv) {
     QTextStream err(stderr);
 
     out << "Orvane " << QCoreApplication::applicationVersion() << "\n";
+    if (!platformLine.isEmpty()) {
+        out << "SYS " << platformLine << "\n";
+    }
     const auto dataDir = AppFiles::appDataDir();
     if (!dataDir) {
         err << "配置存储不可用: " << dataDir.error().description() << "\n";

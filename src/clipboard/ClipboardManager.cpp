@@ -1,0 +1,399 @@
+#include "clipboard/ClipboardManager.h"
+
+#include "clipboard/ClipboardConversions.h"
+#include "clipboard/ClipboardDigest.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <mutex>
+
+namespace orvane {
+
+namespace {
+
+// The fingerprint of an image held as bytes, equal to that of the entry made from them.
+QString imageFingerprint(const QByteArray& bytes) {
+    return hashBytes({QByteArrayView("image\n"), bytes});
+}
+
+// The fingerprint of `entry`, which was made from `content`. For an image it is taken
+// from the bytes at hand instead of decoding the entry's Base64 copy of them again.
+QString fingerprintOf(const ClipboardEntry& entry, const ClipboardContent& content) {
+    if (entry.kind == ClipboardKind::image && content.imagePNG && !content.imagePNG->isEmpty()) {
+        return imageFingerprint(*content.imagePNG);
+    }
+    return entry.fingerprint();
+}
+
+// Images smaller than this are not worth a trip to another thread.
+constexpr qsizetype offThreadImageBytes = 256 * 1024;
+
+} // namespace
+
+struct ClipboardManager::PendingCapture {
+    ClipboardContent content;
+    qint64 timestamp = 0;
+    bool offThread = false;
+
+    // Makes the entry (without its id) and its fingerprint, once; from any thread.
+    void prepare() {
+        std::lock_guard lock(mutex);
+        if (prepared) {
+            return;
+        }
+        entry = ClipboardConversions::entryFromContent(content, 0, timestamp);
+        fingerprint = fingerprintOf(entry, content);
+        prepared = true;
+    }
+    bool isPrepared() {
+        std::lock_guard lock(mutex);
+        return prepared;
+    }
+
+    std::mutex mutex;
+    bool prepared = false; // entry and fingerprint are guarded by the mutex until then
+    ClipboardEntry entry;
+    QString fingerprint;
+};
+
+ClipboardManager::ClipboardManager(ClipboardIO& io, ClipboardTimers& timers, Log log,
+                                   BackgroundRunner background, QObject* parent)
+    : QObject(parent)
+    , io_(io)
+    , timers_(timers)
+    , log_(std::move(log))
+    , background_(std::move(background)) {
+    if (!background_) {
+        background_ = [](std::function<void()> job) {
+            QThreadPool::globalInstance()->start(std::move(job));
+        };
+    }
+}
+
+ClipboardManager::~ClipboardManager() = default;
+
+void ClipboardManager::assertOwnerThread() const {
+    Q_ASSERT(QThread::currentThread() == thread());
+}
+
+void ClipboardManager::start(OnChanged onChanged, Persist persist, Load load, bool loadAsync) {
+    assertOwnerThread();
+    onChanged_ = std::move(onChanged);
+    persist_ = std::move(persist);
+
+    if (load && loadAsync) {
+        Q_ASSERT(QCoreApplication::instance());
+        // The load runs while the manager may be going away: only the guard travels, and
+        // it is looked at on the main thread alone.
+        QPointer<ClipboardManager> self(this);
+        background_([self, load = std::move(load)] {
+            QList<ClipboardEntry> entries = load();
+            if (entries.isEmpty()) {
+                return;
+            }
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, entries = std::move(entries)] {
+                    if (!self) {
+                        return;
+                    }
+                    self->historyFromLoad(entries);
+                    if (self->onChanged_) {
+                        self->onChanged_();
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    } else if (load) {
+        const QList<ClipboardEntry> entries = load();
+        if (!entries.isEmpty()) {
+            historyFromLoad(entries);
+        }
+    }
+
+    // Whatever is on the clipboard now is captured once below, not again by the poll.
+    lastChangeCount_ = io_.changeCount();
+    pollTimer_.reset();
+    pollTimer_ = timers_.start(pollInterval, true, [this] { pollClipboard(); });
+    captureCurrent();
+}
+
+void ClipboardManager::pollClipboard() {
+    assertOwnerThread();
+    // The counter stays unread during a send, so a change made meanwhile is seen by the
+    // first poll after it.
+    if (sendSessionDepth_ != 0) {
+        return;
+    }
+    const quint64 count = io_.changeCount();
+    if (count == lastChangeCount_) {
+        return;
+    }
+    lastChangeCount_ = count;
+    captureCurrent();
+}
+
+void ClipboardManager::captureCurrent() {
+    const quint64 key = nextCaptureKey_++;
+    delayedCaptures_[key] = timers_.start(captureDelay, false, [this, key] {
+        delayedCaptures_.erase(key);
+        finishCapture();
+    });
+}
+
+void ClipboardManager::finishCapture() {
+    assertOwnerThread();
+    const ClipboardReading reading = io_.readContent();
+    if (reading.secret) {
+        if (log_) {
+            log_(QStringLiteral("Clipboard: content marked secret by a password manager was "
+                                "not recorded"));
+        }
+        return;
+    }
+    if (!reading.content.kind) {
+        return;
+    }
+    auto capture = std::make_shared<PendingCapture>();
+    capture->content = reading.content;
+    capture->timestamp = timers_.nowMs();
+    capture->offThread =
+        capture->content.imagePNG && capture->content.imagePNG->size() >= offThreadImageBytes;
+    pendingCaptures_.push_back(capture);
+    if (capture->offThread) {
+        QPointer<ClipboardManager> self(this);
+        background_([capture, self] {
+            capture->prepare();
+            // The guard is looked at on the main thread only.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self] {
+                    if (self) {
+                        self->drainCaptures(false);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    drainCaptures(false);
+}
+
+// Moves finished captures into the history, oldest first, stopping at one still being
+// prepared in the background unless `finishAll`, which prepares it right here: a change
+// through the public calls must come after every capture read before it.
+void ClipboardManager::drainCaptures(bool finishAll) {
+    while (!pendingCaptures_.empty()) {
+        const std::shared_ptr<PendingCapture> capture = pendingCaptures_.front();
+        if (capture->offThread && !finishAll && !capture->isPrepared()) {
+            return;
+        }
+        capture->prepare();
+        pendingCaptures_.pop_front();
+        applyPrepared(capture->entry, capture->fingerprint, false);
+    }
+}
+
+void ClipboardManager::applyContent(const ClipboardContent& content, bool force) {
+    const ClipboardEntry entry =
+        ClipboardConversions::entryFromContent(content, 0, timers_.nowMs());
+    applyPrepared(entry, fingerprintOf(entry, content), force);
+}
+
+void ClipboardManager::applyPrepared(ClipboardEntry entry, const QString& fingerprint, bool force) {
+    entry.id = ++nextID_;
+    if (!force && fingerprint == skipFingerprint_) {
+        return;
+    }
+    if (fingerprint == currentFingerprint_) {
+        return;
+    }
+    // entryFromContent has sized the entry already.
+    pushHead(entry, fingerprint);
+    persistHead();
+    emit stateChanged();
+    if (onChanged_) {
+        onChanged_();
+    }
+}
+
+void ClipboardManager::insertReceivedEntry(ClipboardEntry entry) {
+    const qint64 candidate = ++nextID_;
+    if (entry.id > 0) {
+        nextID_ = std::max(nextID_, entry.id);
+    } else {
+        entry.id = candidate;
+    }
+    entry.dataSize = ClipboardEntry::computeDataSize(entry);
+    const QString fingerprint = entry.fingerprint();
+    pushHead(std::move(entry), fingerprint);
+    persistHead();
+    emit stateChanged();
+    if (onChanged_) {
+        onChanged_();
+    }
+}
+
+void ClipboardManager::pushHead(ClipboardEntry entry, const QString& fingerprint) {
+    currentFingerprint_ = fingerprint;
+    state_.current = entry;
+    state_.history.prepend(std::move(entry));
+    if (state_.history.size() > maxHistory) {
+        state_.history.resize(maxHistory);
+    }
+}
+
+void ClipboardManager::persistHead() {
+    if (!persist_ || state_.history.isEmpty()) {
+        return;
+    }
+    const ClipboardEntry head = state_.history.front();
+    const std::optional<qint64> id = persist_(head);
+    if (!id || *id <= 0 || state_.history.isEmpty()) {
+        return;
+    }
+    state_.history.front().id = *id;
+    state_.current.id = *id;
+    nextID_ = std::max(nextID_, *id);
+}
+
+void ClipboardManager::historyFromLoad(const QList<ClipboardEntry>& entries) {
+    assertOwnerThread();
+    drainCaptures(true);
+    state_.history.clear();
+    qint64 largestID = 0;
+    for (const ClipboardEntry& loaded : entries) {
+        if (state_.history.size() == maxHistory) {
+            break;
+        }
+        ClipboardEntry entry = loaded;
+        entry.dataSize = ClipboardEntry::computeDataSize(entry);
+        largestID = std::max(largestID, entry.id);
+        state_.history.append(std::move(entry));
+    }
+    if (!state_.history.isEmpty()) {
+        state_.current = state_.history.front();
+        currentFingerprint_ = state_.current.fingerprint();
+    }
+    // Never lower: an entry captured while the load ran may have been given a row id
+    // above the loaded ones, and handing that id out again would make a later local id
+    // name a stored row of other content.
+    nextID_ = std::max(nextID_, largestID);
+    emit stateChanged();
+}
+
+Status<ClipboardError> ClipboardManager::applyEntry(const ClipboardEntry& entry) {
+    assertOwnerThread();
+    drainCaptures(true);
+    auto content = ClipboardConversions::contentFromEntry(entry);
+    if (!content) {
+        return fail(content.error());
+    }
+    skipFingerprint_ = entry.fingerprint();
+    Status<ClipboardError> written = io_.writeContent(*content);
+    if (written) {
+        lastChangeCount_ = io_.changeCount();
+        applyContent(*content, true);
+    }
+    skipFingerprint_.clear();
+    return written;
+}
+
+Status<ClipboardError> ClipboardManager::receiveRemote(const ClipboardEntry& entry) {
+    assertOwnerThread();
+    drainCaptures(true);
+    auto content = ClipboardConversions::contentFromEntry(entry);
+    if (!content) {
+        return fail(content.error());
+    }
+    if (Status<ClipboardError> written = io_.writeContent(*content); !written) {
+        return written;
+    }
+    lastChangeCount_ = io_.changeCount();
+    insertReceivedEntry(entry);
+    if (entry.kind == ClipboardKind::image && content->imagePNG && !content->imagePNG->isEmpty()) {
+        // Stays set: the image written here is not to come back as a local copy.
+        skipFingerprint_ = imageFingerprint(*content->imagePNG);
+        currentFingerprint_ = skipFingerprint_;
+    }
+    return Done{};
+}
+
+std::optional<ClipboardEntry> ClipboardManager::entryByID(qint64 id) const {
+    assertOwnerThread();
+    std::optional<ClipboardEntry> found;
+    if (state_.current.id == id) {
+        found = state_.current;
+    } else {
+        const auto it = std::find_if(state_.history.cbegin(), state_.history.cend(),
+                                     [id](const ClipboardEntry& e) { return e.id == id; });
+        if (it == state_.history.cend()) {
+            return std::nullopt;
+        }
+        found = *it;
+    }
+    found->dataSize = ClipboardEntry::computeDataSize(*found);
+    return found;
+}
+
+bool ClipboardManager::removeHistoryItem(qint64 id) {
+    assertOwnerThread();
+    drainCaptures(true);
+    const auto it = std::find_if(state_.history.cbegin(), state_.history.cend(),
+                                 [id](const ClipboardEntry& e) { return e.id == id; });
+    if (it == state_.history.cend()) {
+        return false;
+    }
+    state_.history.erase(it);
+    if (state_.current.id == id) {
+        if (state_.history.isEmpty()) {
+            state_.current = ClipboardEntry();
+            currentFingerprint_.clear();
+        } else {
+            state_.current = state_.history.front();
+            state_.current.dataSize = ClipboardEntry::computeDataSize(state_.current);
+            currentFingerprint_ = state_.current.fingerprint();
+        }
+    }
+    emit stateChanged();
+    return true;
+}
+
+void ClipboardManager::clearHistory() {
+    assertOwnerThread();
+    drainCaptures(true);
+    state_.current = ClipboardEntry();
+    state_.history.clear();
+    currentFingerprint_.clear();
+    emit stateChanged();
+}
+
+void ClipboardManager::beginSendSession() {
+    assertOwnerThread();
+    if (sendSessionReleaseTimer_) {
+        sendSessionReleaseTimer_.reset();
+        endOneSendSession();
+    }
+    ++sendSessionDepth_;
+}
+
+void ClipboardManager::releaseSendSession() {
+    assertOwnerThread();
+    if (sendSessionReleaseTimer_) {
+        sendSessionReleaseTimer_.reset();
+        endOneSendSession();
+    }
+    sendSessionReleaseTimer_ = timers_.start(sendSessionReleaseDelay, false, [this] {
+        sendSessionReleaseTimer_.reset();
+        endOneSendSession();
+    });
+}
+
+void ClipboardManager::endOneSendSession() {
+    sendSessionDepth_ = std::max(sendSessionDepth_ - 1, 0);
+}
+
+} // namespace orvane

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// A private X server (Xvfb) on a display number it picks itself, for tests that need a
+// real display and real second clients. Stopped when the object goes.
+class XvfbServer {
+public:
+    // Nothing, with the reason in `whyNot`, when Xvfb is missing or does not come up
+    // within a few seconds.
+    static std::unique_ptr<XvfbServer> start(QString* whyNot) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) {
+            *whyNot = QStringLiteral("pipe failed");
+            return nullptr;
+        }
+        const pid_t pid = fork();
+        if (pid < 0) {
+            *whyNot = QStringLiteral("fork failed");
+            return nullptr;
+        }
+        if (pid == 0) {
+            if (fds[1] == 3) {
+                fcntl(3, F_SETFD, 0);
+            } else {
+                dup2(fds[1], 3); // the copy does not inherit close-on-exec
+            }
+            const int devNull = open("/dev/null", O_RDWR);
+            dup2(devNull, 0);
+            dup2(devNull, 1);
+            dup2(devNull, 2);
+            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten",
+                   "tcp", "-noreset", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        QByteArray number;
+        pollfd p{fds[0], POLLIN, 0};
+        while (!number.endsWith('\n') && poll(&p, 1, 10000) > 0) {
+            char buffer[16];
+            const ssize_t n = read(fds[0], buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            number.append(buffer, n);
+        }
+        close(fds[0]);
+        if (!number.endsWith('\n')) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            *whyNot = QStringLiteral("Xvfb is not installed or did not start");
+            return nullptr;
+        }
+        return std::unique_ptr<XvfbServer>(
+            new XvfbServer(pid, QStringLiteral(":") + QString::fromLatin1(number.trimmed())));
+    }
+
+    ~XvfbServer() {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+
+    // The DISPLAY value, such as ":3".
+    const QString& display() const { return display_; }
+
+private:
+    XvfbServer(pid_t pid, QString display)
+        : pid_(pid)
+        , display_(std::move(display)) {}
+
+    pid_t pid_;
+    QString display_;
+};
