@@ -24,15 +24,6 @@ constexpr auto writeDrainWait = 3000ms;
 constexpr auto reopenLockStep = 20ms;
 constexpr int writeRetryWaitMs = 1;
 
-bool mentionsBusy(const QString& text) {
-    return text.toLower().contains(QLatin1String("busy"));
-}
-
-bool mentionsMissingNode(const QString& text) {
-    const QString lower = text.toLower();
-    return lower.contains(QLatin1String("no such file")) || lower.contains(QLatin1String("enoent"));
-}
-
 } // namespace
 
 SerialPortSession::Log SerialPortSession::diagnosticsLog() {
@@ -92,7 +83,8 @@ Status<SerialPortError> SerialPortSession::attachPort() {
         io_->closePort(old);
     }
 
-    QString errorText = QStringLiteral("No such file or directory");
+    SerialSystemError lastFailure{0, QStringLiteral("No such file or directory"),
+                                  SerialErrorKind::missing};
     int fd = -1;
     for (int attempt = 0; attempt < timing_.openAttempts; ++attempt) {
         if (io_->pathExists(path_)) {
@@ -101,8 +93,8 @@ Status<SerialPortError> SerialPortSession::attachPort() {
                 fd = opened.value();
                 break;
             }
-            errorText = opened.error().text;
-            if (mentionsBusy(errorText)) {
+            lastFailure = opened.error();
+            if (lastFailure.kind == SerialErrorKind::busy) {
                 break; // held by another process: retrying cannot help
             }
         }
@@ -111,8 +103,8 @@ Status<SerialPortError> SerialPortSession::attachPort() {
         }
     }
     if (fd < 0) {
-        setLastError(errorText);
-        return fail(SerialPortError::openFailed(errorText));
+        setLastError(lastFailure.text, lastFailure.kind);
+        return fail(SerialPortError::openFailed(lastFailure.text, lastFailure.kind));
     }
 
     if (auto configured = configureLine(fd); !configured) {
@@ -133,7 +125,8 @@ Status<SerialPortError> SerialPortSession::configureLine(int fd) {
         const QString step = failure.step == SerialPortIO::RawModeStep::getAttributes
                                  ? QStringLiteral("tcgetattr: ")
                                  : QStringLiteral("tcsetattr: ");
-        return fail(SerialPortError::configureFailed(step + failure.error.text));
+        return fail(
+            SerialPortError::configureFailed(step + failure.error.text, failure.error.kind));
     }
     auto speed = applyRequestedSpeed(fd);
     if (!speed) {
@@ -167,7 +160,8 @@ Result<qint64, SerialPortError> SerialPortSession::applyRequestedSpeed(int fd) {
         return fallbackBaudRate;
     }
     return fail(SerialPortError::configureFailed(
-        QStringLiteral("IOSSIOSPEED %1: ").arg(requestedBaudRate_) + fallback.error().text));
+        QStringLiteral("IOSSIOSPEED %1: ").arg(requestedBaudRate_) + fallback.error().text,
+        fallback.error().kind));
 }
 
 Status<SerialPortError> SerialPortSession::beginSession() {
@@ -326,8 +320,8 @@ bool SerialPortSession::reopenWithPortLock() {
     auto opened = io_->openExclusive(path_);
     if (!opened) {
         const QString text = opened.error().text;
-        setLastError(text);
-        if (mentionsMissingNode(text)) {
+        setLastError(text, opened.error().kind);
+        if (opened.error().kind == SerialErrorKind::missing) {
             reopenBackoffUs_ = timing_.maxReopenBackoffUs;
         } else {
             reopenBackoffUs_ =
@@ -340,7 +334,7 @@ bool SerialPortSession::reopenWithPortLock() {
     if (auto configured = configureLine(fd); !configured) {
         io_->closePort(fd);
         const QString description = configured.error().description();
-        setLastError(description);
+        setLastError(description, configured.error().kind());
         reportReopenFailure(description);
         return false;
     }
@@ -557,7 +551,8 @@ Status<SerialPortError> SerialPortSession::writeAndFlush(QByteArray data) {
     if (!finished) {
         return fail(SerialPortError::writeFailed(QStringLiteral("write timed out")));
     }
-    return fail(SerialPortError::writeFailed(lastError().value_or(QStringLiteral("write failed"))));
+    return fail(SerialPortError::writeFailed(lastError().value_or(QStringLiteral("write failed")),
+                                             lastErrorKind()));
 }
 
 bool SerialPortSession::writeOnce(const QByteArray& data) {
@@ -574,6 +569,7 @@ bool SerialPortSession::writeOnce(const QByteArray& data) {
     const qint64 length = data.size();
     qint64 written = 0;
     QString errorText;
+    SerialErrorKind errorKind = SerialErrorKind::other;
     auto lastProgress = Clock::now();
     while (written < length) {
         const int fd = currentFd();
@@ -595,10 +591,11 @@ bool SerialPortSession::writeOnce(const QByteArray& data) {
             }
         }
         errorText = result.errorText;
+        errorKind = result.kind;
         break;
     }
     if (written < length) {
-        setLastError(errorText.isEmpty() ? QStringLiteral("write failed") : errorText);
+        setLastError(errorText.isEmpty() ? QStringLiteral("write failed") : errorText, errorKind);
         log_.error(QStringLiteral("write failed at %1/%2: %3")
                        .arg(written)
                        .arg(length)
@@ -673,6 +670,11 @@ std::optional<QString> SerialPortSession::lastError() const {
     return lastError_;
 }
 
+SerialErrorKind SerialPortSession::lastErrorKind() const {
+    std::lock_guard lock(errorLock_);
+    return lastErrorKind_;
+}
+
 quint64 SerialPortSession::totalRxBytes() const {
     std::lock_guard lock(rxByteLock_);
     return totalRxBytes_;
@@ -695,9 +697,10 @@ int SerialPortSession::takeFd() {
     return std::exchange(fd_, -1);
 }
 
-void SerialPortSession::setLastError(std::optional<QString> error) {
+void SerialPortSession::setLastError(std::optional<QString> error, SerialErrorKind kind) {
     std::lock_guard lock(errorLock_);
     lastError_ = std::move(error);
+    lastErrorKind_ = kind;
 }
 
 bool SerialPortSession::waitUntil(const std::function<bool()>& condition,

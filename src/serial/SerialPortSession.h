@@ -121,6 +121,8 @@ public:
     qint64 requestedBaudRate() const { return requestedBaudRate_; }
     bool isOpen() const { return isOpen_; }
     std::optional<QString> lastError() const;
+    // What lastError() means; `other` while there is none.
+    SerialErrorKind lastErrorKind() const;
     qint64 actualBaudRate() const { return actualBaudRate_; }
     int usbLatencyMs() const { return usbLatencyMs_; }
     quint64 totalRxBytes() const;
@@ -153,7 +155,7 @@ private:
     int currentFd() const;
     int takeFd();
     bool fdUsable(int fd) const { return fd >= 0 && io_->isUsable(fd); }
-    void setLastError(std::optional<QString> error);
+    void setLastError(std::optional<QString> error, SerialErrorKind kind = SerialErrorKind::other);
     bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit,
                    std::chrono::milliseconds step);
 
@@ -188,6 +190,7 @@ private:
 
     mutable std::mutex errorLock_;
     std::optional<QString> lastError_;
+    SerialErrorKind lastErrorKind_ = SerialErrorKind::other;
 
     std::atomic<bool> shouldStopReadLoop_{false};
     std::atomic<bool> waitingReconnect_{false};

@@ -21,14 +21,6 @@ namespace Tracking = SerialPortTracking;
 
 namespace {
 
-bool mentionsMissing(const QString& lower) {
-    return lower.contains(QLatin1String("no such file")) || lower.contains(QLatin1String("enoent"));
-}
-
-bool mentionsBusy(const QString& lower) {
-    return lower.contains(QLatin1String("busy")) || lower.contains(QLatin1String("resource busy"));
-}
-
 bool isMiddlePacket(const QByteArray& frame) {
     const auto header = ProtocolWire::parseHeader(frame);
     return header && header->type == FrameType::MIDDLE_PACKET;
@@ -330,7 +322,7 @@ void SerialService::tryConnectSavedPortLocked() {
         }
         if (!waitForTargetPortLocked(timings_.attemptPortWait)) {
             setConnectHintLocked(Tracking::waitingForReenumerationHint(selectedPathLocked_));
-            scheduleReconnectLocked(QStringLiteral("device removed"));
+            scheduleReconnectLocked(SerialDisconnectReason::deviceRemoved());
             syncUIConnectionStateLocked();
             return;
         }
@@ -345,7 +337,7 @@ void SerialService::tryConnectSavedPortLocked() {
                 present ? Tracking::connectHint(
                               {path2, false, Tracking::OpenRefusal::permission, std::nullopt})
                         : Tracking::waitingForReadyHint(path2));
-            scheduleReconnectLocked(QStringLiteral("device removed"));
+            scheduleReconnectLocked(SerialDisconnectReason::deviceRemoved());
             syncUIConnectionStateLocked();
             return;
         }
@@ -357,7 +349,8 @@ void SerialService::tryConnectSavedPortLocked() {
     }
     if (session_) {
         teardownSessionLocked();
-        if (!sleepLocked(Policy::settleDelay(backoff_, lastDisconnectReason_, timings_))) {
+        if (!sleepLocked(
+                Policy::settleDelay(backoff_, lastDisconnectReason_.reasonClass(), timings_))) {
             return;
         }
     }
@@ -392,12 +385,12 @@ void SerialService::openSessionWithRetryLocked(int maxAttempts) {
         if (adoptOperativeSessionLocked()) {
             return;
         }
-        const QString lower = lastError->description().toLower();
         ++attempts;
-        if (mentionsMissing(lower) && waitForTargetPortLocked(timings_.retryPortWait)) {
+        if (lastError->kind() == SerialErrorKind::missing &&
+            waitForTargetPortLocked(timings_.retryPortWait)) {
             continue;
         }
-        if (!mentionsBusy(lower)) {
+        if (lastError->kind() != SerialErrorKind::busy) {
             break;
         }
         if (k + 1 < maxAttempts) {
@@ -413,14 +406,16 @@ void SerialService::openSessionWithRetryLocked(int maxAttempts) {
     const QString reason = lastError ? lastError->description() : QStringLiteral("unknown");
     const QString path = selectedPathLocked_;
     QString line = QStringLiteral("连接失败 %1: %2").arg(path, reason);
-    if (mentionsBusy(reason.toLower())) {
+    if (lastError && lastError->kind() == SerialErrorKind::busy) {
         const QString hint = Tracking::busyHint(occupierHintLocked(path), path);
         setConnectHintLocked(hint);
         postError(QStringLiteral("port busy: ") + hint);
-        scheduleReconnectLocked(QStringLiteral("port busy"));
+        scheduleReconnectLocked(SerialDisconnectReason::portBusy());
         line += QStringLiteral(" · ") + hint;
+    } else if (lastError) {
+        scheduleReconnectLocked(SerialDisconnectReason::openFailure(*lastError));
     } else {
-        scheduleReconnectLocked(reason);
+        scheduleReconnectLocked(SerialDisconnectReason::failure(SerialErrorKind::other, reason));
     }
     syncUIConnectionStateLocked();
     postLog(QStringLiteral("SYS"), line + QStringLiteral(" · 将自动重试"));
@@ -517,15 +512,16 @@ bool SerialService::waitForTargetPortLocked(milliseconds maxWait) {
 
 // ---- Reconnect policy ----------------------------------------------------------------
 
-void SerialService::scheduleReconnectLocked(const QString& reason) {
-    nextReconnectAllowedAt_ = Clock::now() + Policy::scheduleDelay(backoff_, reason, timings_);
+void SerialService::scheduleReconnectLocked(const SerialDisconnectReason& reason) {
+    nextReconnectAllowedAt_ =
+        Clock::now() + Policy::scheduleDelay(backoff_, reason.reasonClass(), timings_);
 }
 
-void SerialService::noteSessionEndedLocked(const QString& reason) {
+void SerialService::noteSessionEndedLocked(const SerialDisconnectReason& reason) {
     if (lastConnectAt_) {
         Policy::noteSessionEnded(backoff_,
                                  duration_cast<milliseconds>(Clock::now() - *lastConnectAt_),
-                                 reason, timings_);
+                                 reason.reasonClass(), timings_);
     }
     lastConnectAt_.reset();
 }
@@ -566,7 +562,7 @@ void SerialService::disconnectLocked() {
         Tracking::closedStatusText(path, !path.isEmpty() && devices_->pathExists(path)));
 }
 
-void SerialService::forceDisconnectLocked(const QString& reason, bool log) {
+void SerialService::forceDisconnectLocked(const SerialDisconnectReason& reason, bool log) {
     SessionPtr session = std::exchange(session_, nullptr);
     ioConnected_ = false;
     rxByteCount_ = 0;
@@ -578,9 +574,9 @@ void SerialService::forceDisconnectLocked(const QString& reason, bool log) {
     postToMain([this] { setConnectedFlagsMain(false, isConnected_); });
     if (log) {
         const QString path = selectedPathLocked_;
-        postLog(QStringLiteral("SYS"), path.isEmpty()
-                                           ? QStringLiteral("串口断开 ") + reason
-                                           : QStringLiteral("串口断开 %1 · %2").arg(path, reason));
+        postLog(QStringLiteral("SYS"),
+                path.isEmpty() ? QStringLiteral("串口断开 ") + reason.text()
+                               : QStringLiteral("串口断开 %1 · %2").arg(path, reason.text()));
     }
 }
 
@@ -604,6 +600,7 @@ void SerialService::runPeriodicHealthCheckLocked() {
     }
     const bool receiving = transferReceiveActive();
     if (session_) {
+        noteFatalSessionLossLocked();
         scheduleProtocolDrainLocked();
         if (session_->readerRunning()) {
             syncUIConnectionStateLocked();
@@ -624,6 +621,25 @@ void SerialService::runPeriodicHealthCheckLocked() {
             tryConnectSavedPortLocked();
         }
     }
+}
+
+void SerialService::noteFatalSessionLossLocked() {
+    // The read loop keeps reopening a lost node; when the driver refuses it although the node
+    // is there, the device is not coming back by itself soon. The session counts as ended
+    // fatally (longer waits, a longer settle before the next open, a quick death when it had
+    // only just connected) while its loop may still recover it in the meantime.
+    if (!session_ || session_.get() == fatalLossNoted_ || !session_->waitingReconnect() ||
+        session_->lastErrorKind() != SerialErrorKind::notConfigured) {
+        return;
+    }
+    fatalLossNoted_ = session_.get();
+    const auto reason = SerialDisconnectReason::failure(
+        SerialErrorKind::notConfigured, session_->lastError().value_or(QStringLiteral("fatal")));
+    lastDisconnectReason_ = reason;
+    noteSessionEndedLocked(reason);
+    scheduleReconnectLocked(reason);
+    postLog(QStringLiteral("SYS"),
+            QStringLiteral("串口断开 %1 · %2").arg(session_->path(), reason.text()));
 }
 
 void SerialService::runEchoHealthCheckLocked() {
@@ -794,8 +810,7 @@ bool SerialService::attemptPortMigrationIfNeededLocked() {
     publishSelectedPathLocked(*moved, QStringLiteral("串口重枚举 %1 → %2").arg(previous, *moved),
                               true);
     if (session_) {
-        forceDisconnectLocked(QStringLiteral("port re-enumerated %1 → %2").arg(previous, *moved),
-                              true);
+        forceDisconnectLocked(SerialDisconnectReason::reEnumerated(previous, *moved), true);
         nextReconnectAllowedAt_.reset();
     }
     return isTargetPortReachableLocked();
@@ -834,10 +849,10 @@ void SerialService::handleSelectedPortMissingLocked() {
     }
     ++portMissingChecks_;
     if (session_) {
-        forceDisconnectLocked(QStringLiteral("device removed"), portMissingChecks_ == 1);
+        forceDisconnectLocked(SerialDisconnectReason::deviceRemoved(), portMissingChecks_ == 1);
     }
     setConnectHintLocked(Tracking::waitingForReenumerationHint(path));
-    scheduleReconnectLocked(QStringLiteral("device removed"));
+    scheduleReconnectLocked(SerialDisconnectReason::deviceRemoved());
 }
 
 void SerialService::maybeAutoSelectPortLocked() {
@@ -895,7 +910,7 @@ void SerialService::handleHotplugEventLocked(const SerialPortHotplug::Event& eve
         if (session_) {
             session_->noteHardwareDisconnect();
         }
-        forceDisconnectLocked(QStringLiteral("device removed"), true);
+        forceDisconnectLocked(SerialDisconnectReason::deviceRemoved(), true);
         nextReconnectAllowedAt_.reset();
         tryConnectSavedPortLocked();
         return;

@@ -4,6 +4,7 @@
 #include "serial/SerialDataSource.h"
 #include "serial/SerialDeviceSource.h"
 #include "serial/SerialDeviceWatch.h"
+#include "serial/SerialDisconnectReason.h"
 #include "serial/SerialLogBatcher.h"
 #include "serial/SerialLogStore.h"
 #include "serial/SerialPortDiscovery.h"
@@ -231,15 +232,16 @@ private:
     bool adoptOperativeSessionLocked();
     void noteConnectedLocked();
     bool waitForTargetPortLocked(std::chrono::milliseconds maxWait);
-    void scheduleReconnectLocked(const QString& reason);
-    void noteSessionEndedLocked(const QString& reason);
+    void scheduleReconnectLocked(const SerialDisconnectReason& reason);
+    void noteSessionEndedLocked(const SerialDisconnectReason& reason);
     void resetReconnectBackoffLocked();
     void teardownSessionLocked();
     void closeSessionLocked(const SessionPtr& session);
     void disconnectLocked();
-    void forceDisconnectLocked(const QString& reason, bool log);
+    void forceDisconnectLocked(const SerialDisconnectReason& reason, bool log);
     void runPeriodicHealthCheckLocked();
     void runEchoHealthCheckLocked();
+    void noteFatalSessionLossLocked();
     void logReconnectWaitLocked();
     void logReconnectAttemptLocked(const QString& path);
     void setUserWantsConnectionLocked(bool wants);
@@ -345,13 +347,14 @@ private:
 
     // I/O queue only.
     SessionPtr session_;
+    const SerialPortSession* fatalLossNoted_ = nullptr; // compared, never dereferenced
     Clock::time_point lastEchoAt_{};
     bool userWantsConnectionLocked_ = true;
     QString selectedPathLocked_;
     QString connectHintLocked_;
     std::optional<Clock::time_point> lastDisconnectAt_;
     std::optional<Clock::time_point> nextReconnectAllowedAt_; // none: the distant past
-    QString lastDisconnectReason_;
+    SerialDisconnectReason lastDisconnectReason_;
     SerialReconnectPolicy::Backoff backoff_;
     std::optional<Clock::time_point> lastConnectAt_;
     std::optional<Clock::time_point> lastReconnectAttemptLogAt_;

@@ -250,8 +250,8 @@ TEST_F(SerialPortSessionTest, RefusesASecondOpenerAsBusyWithoutRetrying) {
     auto second = makeSession(2000000, patient);
     auto opened = second->open();
     ASSERT_FALSE(opened.ok());
-    EXPECT_EQ(opened.error(),
-              SerialPortError::openFailed(QStringLiteral("Device or resource busy")));
+    EXPECT_EQ(opened.error(), SerialPortError::openFailed(QStringLiteral("Device or resource busy"),
+                                                          SerialErrorKind::busy));
     EXPECT_EQ(opened.error().description(), QStringLiteral("打开失败: Device or resource busy"));
     EXPECT_EQ(counters_->opens.load(), 1);
     EXPECT_EQ(second->lastError(), QStringLiteral("Device or resource busy"));
@@ -268,7 +268,8 @@ TEST_F(SerialPortSessionTest, GivesUpOnAMissingNodeAfterItsAttempts) {
     auto opened = session->open();
     ASSERT_FALSE(opened.ok());
     EXPECT_EQ(opened.error(),
-              SerialPortError::openFailed(QStringLiteral("No such file or directory")));
+              SerialPortError::openFailed(QStringLiteral("No such file or directory"),
+                                          SerialErrorKind::missing));
     EXPECT_EQ(counters_->opens.load(), 0);
     EXPECT_FALSE(session->readerRunning());
 }
