@@ -78,7 +78,7 @@ SerialService::~SerialService() {
     }
     stopSignal_.notify_all();
     ioQueue_->post([this] {
-        if (SessionPtr session = std::exchange(session_, nullptr)) {
+        if (SessionPtr session = dropSessionLocked()) {
             session->close(false);
         }
     });
@@ -463,6 +463,8 @@ void SerialService::noteConnectedLocked() {
     if (!connectHintLocked_.isEmpty()) {
         setConnectHintLocked(QString());
     }
+    sharedOpenerHint_.clear();
+    checkOtherOpenersLocked();
     syncUIConnectionStateLocked();
 }
 
@@ -545,14 +547,48 @@ void SerialService::closeSessionLocked(const SessionPtr& session) {
     }
 }
 
+SerialService::SessionPtr SerialService::dropSessionLocked() {
+    // Whatever else had the port open shares nothing with us any more.
+    if (!sharedOpenerHint_.isEmpty()) {
+        if (connectHintLocked_ == sharedOpenerHint_) {
+            setConnectHintLocked(QString());
+        }
+        sharedOpenerHint_.clear();
+    }
+    return std::exchange(session_, nullptr);
+}
+
+void SerialService::checkOtherOpenersLocked() {
+    if (!isLinkLiveLocked()) {
+        return;
+    }
+    // A tty may be open in several processes; one that does not lock it (a terminal program
+    // with default settings) reads from the same line, and whatever it reads is lost to us.
+    // The link stays up, the user is told who it is for as long as it lasts.
+    const QString path = session_->path();
+    const QStringList openers = devices_->otherOpeners(path);
+    const QString hint =
+        openers.isEmpty() ? QString() : Tracking::sharedPortHint(openers.first(), path);
+    if (hint == sharedOpenerHint_) {
+        return;
+    }
+    const QString previous = std::exchange(sharedOpenerHint_, hint);
+    if (!hint.isEmpty()) {
+        postLog(QStringLiteral("WRN"), hint);
+        setConnectHintLocked(hint);
+    } else if (connectHintLocked_ == previous) {
+        setConnectHintLocked(QString());
+    }
+}
+
 void SerialService::teardownSessionLocked() {
     ioConnected_ = false;
-    SessionPtr session = std::exchange(session_, nullptr);
+    SessionPtr session = dropSessionLocked();
     closeSessionLocked(session);
 }
 
 void SerialService::disconnectLocked() {
-    SessionPtr session = std::exchange(session_, nullptr);
+    SessionPtr session = dropSessionLocked();
     ioConnected_ = false;
     rxByteCount_ = 0;
     lastDisconnectAt_ = Clock::now();
@@ -563,7 +599,7 @@ void SerialService::disconnectLocked() {
 }
 
 void SerialService::forceDisconnectLocked(const SerialDisconnectReason& reason, bool log) {
-    SessionPtr session = std::exchange(session_, nullptr);
+    SessionPtr session = dropSessionLocked();
     ioConnected_ = false;
     rxByteCount_ = 0;
     lastDisconnectAt_ = Clock::now();
@@ -603,6 +639,7 @@ void SerialService::runPeriodicHealthCheckLocked() {
         noteFatalSessionLossLocked();
         scheduleProtocolDrainLocked();
         if (session_->readerRunning()) {
+            checkOtherOpenersLocked();
             syncUIConnectionStateLocked();
             if (isLinkLiveLocked()) {
                 return;
@@ -871,7 +908,10 @@ void SerialService::maybeAutoSelectPortLocked() {
             }
         }
     }
-    setConnectHintLocked(Tracking::connectHint(facts));
+    // While connected the only thing worth a hint is a program sharing the port.
+    setConnectHintLocked(facts.reachable && sessionHoldsSelectedPortLocked()
+                             ? sharedOpenerHint_
+                             : Tracking::connectHint(facts));
 }
 
 void SerialService::setConnectHintLocked(const QString& hint) {

@@ -235,6 +235,8 @@ private:
     void scheduleReconnectLocked(const SerialDisconnectReason& reason);
     void noteSessionEndedLocked(const SerialDisconnectReason& reason);
     void resetReconnectBackoffLocked();
+    SessionPtr dropSessionLocked();
+    void checkOtherOpenersLocked();
     void teardownSessionLocked();
     void closeSessionLocked(const SessionPtr& session);
     void disconnectLocked();
@@ -352,6 +354,7 @@ private:
     bool userWantsConnectionLocked_ = true;
     QString selectedPathLocked_;
     QString connectHintLocked_;
+    QString sharedOpenerHint_; // set while another program has the connected port open
     std::optional<Clock::time_point> lastDisconnectAt_;
     std::optional<Clock::time_point> nextReconnectAllowedAt_; // none: the distant past
     SerialDisconnectReason lastDisconnectReason_;

@@ -54,6 +54,7 @@ public:
         }
         return std::nullopt;
     }
+    QStringList otherOpeners(const QString&) const override { return {}; }
     bool tryOpenExclusive(const QString&) const override {
         std::lock_guard lock(mutex);
         ++openAttempts;
