@@ -642,6 +642,15 @@ void SerialPortSession::applyUSBLatencyIfNeeded() {
     }
 }
 
+qint64 SerialPortSession::adjustBulkTransferDepth(qint64 delta) {
+    qint64 depth = bulkTransferDepth_.load();
+    qint64 next = 0;
+    do {
+        next = std::max<qint64>(depth + delta, 0);
+    } while (!bulkTransferDepth_.compare_exchange_weak(depth, next));
+    return next;
+}
+
 void SerialPortSession::setOnStateChange(StateChangeCallback callback) {
     std::lock_guard lock(callbackLock_);
     onStateChange_ = std::move(callback);

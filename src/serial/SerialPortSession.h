@@ -1,10 +1,10 @@
 #pragma once
 
 #include "common/Result.h"
+#include "common/WorkQueue.h"
 #include "protocol/FrameIssue.h"
 #include "serial/SerialPortError.h"
 #include "serial/SerialPortIO.h"
-#include "serial/SerialWorkQueue.h"
 
 #include <QByteArray>
 #include <QList>
@@ -106,6 +106,9 @@ public:
     // lowest latency normally, the bulk-friendly one while a transfer runs.
     void applyUSBLatencyIfNeeded();
     void setBulkTransferDepth(qint64 depth) { bulkTransferDepth_ = depth; }
+    // Adds `delta`, never going below 0, in one step (the send gate and the drain change it
+    // from different threads). Returns the new depth.
+    qint64 adjustBulkTransferDepth(qint64 delta);
     qint64 bulkTransferDepth() const { return bulkTransferDepth_; }
 
     // Callbacks. onPendingData and onRecoverNotice run on the read thread, the latter while
@@ -213,8 +216,8 @@ private:
     std::shared_ptr<std::atomic<bool>> readWorkCancelled_;
 
     // Declared last: destroyed first, so their threads end while the state above exists.
-    SerialWorkQueue readQueue_;
-    SerialWorkQueue writeQueue_;
+    WorkQueue readQueue_;
+    WorkQueue writeQueue_;
 };
 
 } // namespace orvane
