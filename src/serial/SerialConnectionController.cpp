@@ -63,6 +63,11 @@ void SerialConnectionController::noteEchoReceivedLocked() {
     lastEchoAt_ = clock_.now();
 }
 
+void SerialConnectionController::shutdownLocked() {
+    assertOnQueue();
+    disconnectLocked();
+}
+
 void SerialConnectionController::releaseLocked() {
     assertOnQueue();
     ioConnected_ = false;

@@ -54,13 +54,18 @@ public:
     void runEchoHealthCheckLocked();
     void noteEchoReceivedLocked();
     void handleHotplugEventLocked(const SerialPortHotplug::Event& event);
+    // The service is shutting down: closes the session; the user's wish stays as it is.
+    void shutdownLocked();
     // Closes the session, notifying its owner as a release does.
     void releaseLocked();
 
     // ---- State ----
     // The session while the controller counts it as connected; null otherwise (I/O queue).
     SessionPtr connectedSessionLocked() const;
-    SessionPtr sessionLocked() const { return session_; }
+    SessionPtr sessionLocked() const {
+        assertOnQueue();
+        return session_;
+    }
     bool isLinkLiveLocked() const;
     // Whether the session counts as connected. Any thread.
     bool ioConnected() const { return ioConnected_; }

@@ -257,7 +257,7 @@ void SerialService::shutdown() {
     if (hotplug_) {
         hotplug_->stop();
     }
-    ioQueue_->post([this] { controller_->userDisconnectLocked(); });
+    ioQueue_->post([this] { controller_->shutdownLocked(); });
 }
 
 void SerialService::connect() {

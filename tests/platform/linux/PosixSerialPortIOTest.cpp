@@ -8,14 +8,18 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <optional>
 #include <pty.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace orvane {
 namespace {
@@ -112,24 +116,79 @@ TEST(PosixSerialPortIOTest, OpenFailuresAreClassedByErrorNumberInEveryLanguage) 
     EXPECT_EQ(translated[0].text, systemErrorText(EBUSY));
 }
 
-TEST(PosixSerialPortIOTest, APortWeMayNotOpenIsAPermissionRefusalInEveryLanguage) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root opens any node; permission refusals need an ordinary user";
+// Opens `path` as an ordinary user would: in a child process that gives up root first
+// (root opens any node). Returns the kinds seen under C.UTF-8 and under the translated
+// locale, or nothing when the child could not run.
+std::optional<std::pair<SerialErrorKind, SerialErrorKind>> openAsOrdinaryUser(const QString& path) {
+    orvane::testing::TranslatedLocale compileFirst; // localedef must not run in the child
+    if (!compileFirst.available()) {
+        return std::nullopt;
     }
+    int results[2] = {-1, -1};
+    if (::pipe(results) != 0) {
+        return std::nullopt;
+    }
+    const QByteArray encoded = QFile::encodeName(path);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::pair<int, int> kinds{-1, -1};
+        {
+            // The locale's files are read while still root; the catalogue of messages is
+            // readable by everybody.
+            orvane::testing::TranslatedLocale chinese;
+            if (chinese.available() && ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 &&
+                ::setuid(65534) == 0) {
+                PosixSerialPortIO io;
+                auto translated = io.openExclusive(QFile::decodeName(encoded));
+                kinds.second = translated ? -1 : int(translated.error().kind);
+            }
+        }
+        PosixSerialPortIO io;
+        auto english = io.openExclusive(QFile::decodeName(encoded));
+        kinds.first = english ? -1 : int(english.error().kind);
+        (void)!::write(results[1], &kinds, sizeof kinds);
+        ::_exit(0);
+    }
+    ::close(results[1]);
+    std::pair<int, int> kinds{-1, -1};
+    const bool read = ::read(results[0], &kinds, sizeof kinds) == sizeof kinds;
+    ::close(results[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!read || kinds.first < 0 || kinds.second < 0) {
+        return std::nullopt;
+    }
+    return std::pair{SerialErrorKind(kinds.first), SerialErrorKind(kinds.second)};
+}
+
+TEST(PosixSerialPortIOTest, APortWeMayNotOpenIsAPermissionRefusalInEveryLanguage) {
     int master = -1;
     int slave = -1;
     char name[128] = {};
     ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-    ASSERT_EQ(::fchmod(slave, 0), 0);
-    PosixSerialPortIO io;
-    auto refused = io.openExclusive(QString::fromLocal8Bit(name));
-    ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().kind, SerialErrorKind::permission);
-    orvane::testing::TranslatedLocale chinese;
-    if (chinese.available()) {
-        auto translated = io.openExclusive(QString::fromLocal8Bit(name));
-        ASSERT_FALSE(translated);
-        EXPECT_EQ(translated.error().kind, SerialErrorKind::permission);
+    ASSERT_EQ(::fchmod(slave, 0600), 0);
+    const QString path = QString::fromLocal8Bit(name);
+    if (::geteuid() != 0) {
+        ASSERT_EQ(::fchmod(slave, 0), 0);
+        PosixSerialPortIO io;
+        auto refused = io.openExclusive(path);
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error().kind, SerialErrorKind::permission);
+        orvane::testing::TranslatedLocale chinese;
+        if (chinese.available()) {
+            auto translated = io.openExclusive(path);
+            ASSERT_FALSE(translated);
+            EXPECT_EQ(translated.error().kind, SerialErrorKind::permission);
+        }
+    } else {
+        const auto kinds = openAsOrdinaryUser(path);
+        if (!kinds) {
+            ::close(slave);
+            ::close(master);
+            GTEST_SKIP() << "no ordinary user or translated locale to open the port with";
+        }
+        EXPECT_EQ(kinds->first, SerialErrorKind::permission);
+        EXPECT_EQ(kinds->second, SerialErrorKind::permission);
     }
     ::close(slave);
     ::close(master);
