@@ -24,8 +24,14 @@ SerialFrameDispatcher::drainSessionLocked(const std::shared_ptr<SerialPortSessio
     if (!pending.frames.isEmpty()) {
         const std::weak_ptr<SerialPortSession> weak = session;
         currentDataSource_ = SerialDataSource::serial;
+        SerialFrameProcessor::FrameHandler serialHandler;
+        if (handler) {
+            serialHandler = [&handler](const QByteArray& frame) {
+                return handler(frame, SerialDataSource::serial);
+            };
+        }
         drained.frames = SerialFrameProcessor::processFrames(
-            pending.frames, handler,
+            pending.frames, serialHandler,
             [weak](const QByteArray& reply) {
                 // A reply for a session that is gone by now has nowhere to go.
                 if (auto target = weak.lock()) {
@@ -64,7 +70,7 @@ SerialFrameDispatcher::dispatchBluetoothLocked(const QByteArray& frame,
         SerialFrameProcessor::logSummary(SerialFrameProcessor::frameSn(frame), frame.size());
     dispatch.hexRow = SerialFrameProcessor::hexRow(frame);
     currentDataSource_ = SerialDataSource::bluetooth;
-    dispatch.replies = handler(frame);
+    dispatch.replies = handler(frame, SerialDataSource::bluetooth);
     currentDataSource_ = SerialDataSource::unknown;
     return dispatch;
 }

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -27,7 +28,9 @@ namespace orvane {
 // when a queue is given).
 class SerialFrameDispatcher {
 public:
-    using FrameHandler = SerialFrameProcessor::FrameHandler;
+    // One received frame and the link it came over in, the reply frames out.
+    using FrameHandler =
+        std::function<QList<QByteArray>(const QByteArray& frame, SerialDataSource source)>;
 
     SerialFrameDispatcher(SerialClock& clock, const SerialServiceTimings& timings,
                           const WorkQueue* protocolQueue = nullptr);
@@ -60,7 +63,8 @@ public:
     // True at most once per status-refresh interval.
     bool statusRefreshDueLocked();
 
-    // The link of the frame whose handler call is running. Any thread.
+    // The link of the frame whose handler call is running, for code that cannot be handed
+    // the source with the frame. Any thread.
     SerialDataSource currentDataSource() const { return currentDataSource_; }
 
 private:

@@ -292,6 +292,16 @@ void SerialService::noteEchoReceived() {
 // ---- Callbacks -------------------------------------------------------------------------
 
 void SerialService::setFrameHandler(FrameHandler handler) {
+    SourcedFrameHandler sourced;
+    if (handler) {
+        sourced = [handler = std::move(handler)](const QByteArray& frame, SerialDataSource) {
+            return handler(frame);
+        };
+    }
+    setFrameHandler(std::move(sourced));
+}
+
+void SerialService::setFrameHandler(SourcedFrameHandler handler) {
     std::lock_guard lock(callbackLock_);
     frameHandler_ = std::move(handler);
 }
@@ -311,7 +321,7 @@ void SerialService::setOnPortAutoMigrated(std::function<void(const QString&)> ca
     onPortAutoMigrated_ = std::move(callback);
 }
 
-SerialService::FrameHandler SerialService::frameHandler() const {
+SerialService::SourcedFrameHandler SerialService::frameHandler() const {
     std::lock_guard lock(callbackLock_);
     return frameHandler_;
 }

@@ -20,7 +20,6 @@
 #include "serial/SerialWriteError.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -45,6 +44,12 @@ namespace orvane {
 // status text and connect hint. It also carries every received frame, from the port or
 // from the Bluetooth link, to the frame handler and writes the replies back on the link the
 // frame came from, and feeds the debug log in batches.
+//
+// The work is done by its parts: SerialConnectionController (connecting, back-off, health
+// checks, migration, hints and status; I/O queue), SerialPortRegistry (the known ports),
+// SerialFrameDispatcher (draining and dispatch; protocol queue) and SerialLinkWriter
+// (sends and the send gate). This object owns the queues and timers, keeps the published
+// properties and the debug log, and carries results to the main thread.
 //
 // Threads. The object lives on the main thread, where every published property is written
 // and its change signal emitted. Connection logic, both health checks, hot-plug reactions
@@ -90,6 +95,8 @@ public:
 
     // One received frame in, the reply frames to write back out. Called on the protocol queue.
     using FrameHandler = std::function<QList<QByteArray>(const QByteArray& frame)>;
+    // The same, told which link the frame came over.
+    using SourcedFrameHandler = SerialFrameDispatcher::FrameHandler;
     using WriteResult = SerialLinkWriter::WriteResult;
     // Called on the I/O queue once the frame was written or refused.
     using WriteCompletion = SerialLinkWriter::WriteCompletion;
@@ -116,6 +123,7 @@ public:
 
     // ---- Owner's callbacks (any thread) ----------------------------------------------
     void setFrameHandler(FrameHandler handler);
+    void setFrameHandler(SourcedFrameHandler handler);
     void setIsTransferReceiveActiveCheck(std::function<bool()> check);
     void setBluetoothWrite(std::function<void(const QByteArray&)> write);
     // Called on the main thread with the new path after the service followed a device to it.
@@ -173,7 +181,8 @@ public:
     void setLogPaused(bool paused);
     QString connectHint() const { return connectHint_; }
 
-    // Any thread.
+    // Any thread. The data source is the link of the frame being handled right now; a
+    // SourcedFrameHandler is told it with each frame instead.
     quint64 rxByteCount() const { return rxByteCount_; }
     SerialDataSource currentDataSource() const { return dispatcher_->currentDataSource(); }
     QString cachedStatusText() const;
@@ -232,7 +241,7 @@ private:
     void onEchoTimer();
     void startReconnectLoop();
     void drainOnProtocolQueue(const SessionPtr& session);
-    FrameHandler frameHandler() const;
+    SourcedFrameHandler frameHandler() const;
     SerialLinkWriter::Links writerLinks();
 
     // ---- Main-thread state writers ----
@@ -263,7 +272,7 @@ private:
     Selection selection_;
 
     mutable std::mutex callbackLock_;
-    FrameHandler frameHandler_;
+    SourcedFrameHandler frameHandler_;
     std::function<bool()> isTransferReceiveActiveCheck_;
     std::function<void(const QByteArray&)> bluetoothWrite_;
     std::function<void(const QString&)> onPortAutoMigrated_;

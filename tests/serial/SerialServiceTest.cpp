@@ -385,8 +385,10 @@ TEST_F(SerialServiceTest, ABulkTransferLogsItsEndsAndSummarisesTheMiddle) {
     start();
     ASSERT_TRUE(waitConnected());
     std::atomic<int> handled{0};
-    service_->setFrameHandler([&](const QByteArray& frame) {
+    std::atomic<int> fromElsewhere{0};
+    service_->setFrameHandler([&](const QByteArray& frame, SerialDataSource source) {
         ++handled;
+        fromElsewhere += source == SerialDataSource::serial ? 0 : 1;
         return QList<QByteArray>{
             ProtocolWire::buildPacket(FrameChannel::trans, FrameType::GENERAL_REPLY,
                                       ProtocolWire::parseHeader(frame)->sn, QByteArray(1, 0))};
@@ -421,6 +423,7 @@ TEST_F(SerialServiceTest, ABulkTransferLogsItsEndsAndSummarisesTheMiddle) {
     }
     EXPECT_EQ(summarised, middles);
     EXPECT_EQ(handled, int(middles + 2));
+    EXPECT_EQ(fromElsewhere, 0);
 }
 
 TEST_F(SerialServiceTest, LineNoiseBecomesOneMergedWarning) {
@@ -470,8 +473,10 @@ TEST_F(SerialServiceTest, BluetoothFramesAreHandledAndAnsweredOverBluetooth) {
     timings.healthCheckInterval = 1h;
     create(timings);
     std::atomic<SerialDataSource> seen{SerialDataSource::unknown};
-    service_->setFrameHandler([&](const QByteArray& frame) {
+    std::atomic<SerialDataSource> told{SerialDataSource::unknown};
+    service_->setFrameHandler([&](const QByteArray& frame, SerialDataSource source) {
         seen = service_->currentDataSource();
+        told = source;
         return router_->handle(frame);
     });
     BluetoothCapture overBluetooth;
@@ -486,6 +491,7 @@ TEST_F(SerialServiceTest, BluetoothFramesAreHandledAndAnsweredOverBluetooth) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !overBluetooth.frames().isEmpty(); }, waitMs));
     EXPECT_EQ(overBluetooth.frames(), QList<QByteArray>{echo});
     EXPECT_EQ(seen.load(), SerialDataSource::bluetooth);
+    EXPECT_EQ(told.load(), SerialDataSource::bluetooth);
     EXPECT_EQ(service_->currentDataSource(), SerialDataSource::unknown);
     EXPECT_TRUE(service_->bluetoothConnected());
     EXPECT_TRUE(service_->isConnected());
