@@ -31,6 +31,13 @@ public:
     // The command name of a process that holds `path` open, when one can be seen.
     virtual std::optional<QString> describePortOccupier(const QString& path) const = 0;
 
+    // Command names of the other processes that have `path` open as well, without any lock
+    // that would have kept us out (a terminal program with default settings), in process
+    // order. Not counted: this process, and the process at the other end of a
+    // pseudo-terminal (it holds the master side; it is the line's peer, not a second
+    // reader). Only processes whose descriptors we may see are found.
+    virtual QStringList otherOpeners(const QString& path) const = 0;
+
     // Opens `path` for exclusive use and closes it at once; whether that worked.
     virtual bool tryOpenExclusive(const QString& path) const = 0;
 

@@ -1,16 +1,19 @@
 #pragma once
 
 #include "common/Result.h"
+#include "serial/SerialErrorKind.h"
 
 #include <QString>
 #include <QtGlobal>
 
 namespace orvane {
 
-// A failed system call: the error number and the system's text for it.
+// A failed system call: the error number, what it means for the connection logic, and the
+// system's text for it (display only).
 struct SerialSystemError {
     int code = 0;
     QString text;
+    SerialErrorKind kind = SerialErrorKind::other;
 };
 
 // The outcome of one read() or write() on a port descriptor.
@@ -18,6 +21,7 @@ struct SerialIOCount {
     qint64 count = 0;       // bytes moved; negative when the call failed
     bool transient = false; // failed with EINTR/EAGAIN: the same call may simply be retried
     QString errorText;      // the system's text when the call failed
+    SerialErrorKind kind = SerialErrorKind::other;
 };
 
 // The operating-system side of one serial port session: the few terminal and descriptor
@@ -47,8 +51,8 @@ public:
     virtual bool pathExists(const QString& path) = 0;
 
     // Opens the node for reading and writing, without making it the controlling terminal,
-    // and takes it for exclusive use. When another user holds it, fails with the system's
-    // "busy" error and text whatever the mechanism that refused.
+    // and takes it for exclusive use. When another user holds it, fails with kind `busy`
+    // whatever the mechanism that refused.
     virtual Result<int, SerialSystemError> openExclusive(const QString& path) = 0;
 
     // Gives up exclusive use and closes the descriptor. Errors are ignored.

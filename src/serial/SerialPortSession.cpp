@@ -1,7 +1,6 @@
 #include "serial/SerialPortSession.h"
 
 #include "serial/SerialDiagnostics.h"
-#include "serial/SerialFrameDrain.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -21,17 +20,7 @@ constexpr auto readerStopWait = 2000ms;
 constexpr auto oldReaderWait = 3000ms;
 constexpr auto readerStopStep = 20ms;
 constexpr auto writeDrainWait = 3000ms;
-constexpr auto reopenLockStep = 20ms;
 constexpr int writeRetryWaitMs = 1;
-
-bool mentionsBusy(const QString& text) {
-    return text.toLower().contains(QLatin1String("busy"));
-}
-
-bool mentionsMissingNode(const QString& text) {
-    const QString lower = text.toLower();
-    return lower.contains(QLatin1String("no such file")) || lower.contains(QLatin1String("enoent"));
-}
 
 } // namespace
 
@@ -92,7 +81,8 @@ Status<SerialPortError> SerialPortSession::attachPort() {
         io_->closePort(old);
     }
 
-    QString errorText = QStringLiteral("No such file or directory");
+    SerialSystemError lastFailure{0, QStringLiteral("No such file or directory"),
+                                  SerialErrorKind::missing};
     int fd = -1;
     for (int attempt = 0; attempt < timing_.openAttempts; ++attempt) {
         if (io_->pathExists(path_)) {
@@ -101,8 +91,8 @@ Status<SerialPortError> SerialPortSession::attachPort() {
                 fd = opened.value();
                 break;
             }
-            errorText = opened.error().text;
-            if (mentionsBusy(errorText)) {
+            lastFailure = opened.error();
+            if (lastFailure.kind == SerialErrorKind::busy) {
                 break; // held by another process: retrying cannot help
             }
         }
@@ -111,8 +101,8 @@ Status<SerialPortError> SerialPortSession::attachPort() {
         }
     }
     if (fd < 0) {
-        setLastError(errorText);
-        return fail(SerialPortError::openFailed(errorText));
+        setLastError(lastFailure.text, lastFailure.kind);
+        return fail(SerialPortError::openFailed(lastFailure.text, lastFailure.kind));
     }
 
     if (auto configured = configureLine(fd); !configured) {
@@ -133,7 +123,8 @@ Status<SerialPortError> SerialPortSession::configureLine(int fd) {
         const QString step = failure.step == SerialPortIO::RawModeStep::getAttributes
                                  ? QStringLiteral("tcgetattr: ")
                                  : QStringLiteral("tcsetattr: ");
-        return fail(SerialPortError::configureFailed(step + failure.error.text));
+        return fail(
+            SerialPortError::configureFailed(step + failure.error.text, failure.error.kind));
     }
     auto speed = applyRequestedSpeed(fd);
     if (!speed) {
@@ -167,7 +158,8 @@ Result<qint64, SerialPortError> SerialPortSession::applyRequestedSpeed(int fd) {
         return fallbackBaudRate;
     }
     return fail(SerialPortError::configureFailed(
-        QStringLiteral("IOSSIOSPEED %1: ").arg(requestedBaudRate_) + fallback.error().text));
+        QStringLiteral("IOSSIOSPEED %1: ").arg(requestedBaudRate_) + fallback.error().text,
+        fallback.error().kind));
 }
 
 Status<SerialPortError> SerialPortSession::beginSession() {
@@ -202,279 +194,6 @@ Status<SerialPortError> SerialPortSession::beginSession() {
     stopReadLoopAndCloseDescriptor();
     isOpen_ = false;
     return fail(SerialPortError::configureFailed(QStringLiteral("read thread failed to start")));
-}
-
-// ---- Read loop ------------------------------------------------------------------------
-
-void SerialPortSession::readLoop() {
-    log_.info(QStringLiteral("read loop started"));
-    readerRunning_ = true;
-    QByteArray readBuffer(readBufferSize, Qt::Uninitialized);
-
-    while (!shouldStopReadLoop_) {
-        if (hardwareReconnectRequested_) {
-            handleLostDescriptor();
-            continue;
-        }
-        int fd = currentFd();
-        if (waitingReconnect_) {
-            if (fdUsable(fd)) {
-                waitingReconnect_ = false;
-                deferredHardwareReconnect_ = false;
-                continue;
-            }
-            if (!reopenInReadLoop()) {
-                waitOutReopenBackoff();
-            }
-            continue;
-        }
-        if (fd < 0) {
-            fd = currentFd();
-            if (!fdUsable(fd)) {
-                waitingReconnect_ = true;
-            }
-            continue;
-        }
-        const qint64 count = readAvailable(fd, readBuffer);
-        if (count < 0) {
-            handleLostDescriptor();
-        } else if (count > 0) {
-            {
-                std::lock_guard lock(rxByteLock_);
-                totalRxBytes_ += quint64(count);
-            }
-            processChunk(QByteArrayView(readBuffer.constData(), count));
-        }
-    }
-
-    readerRunning_ = false;
-    log_.info(QStringLiteral("read loop ended"));
-}
-
-void SerialPortSession::handleLostDescriptor() {
-    hardwareReconnectRequested_ = false;
-    if (fdUsable(currentFd())) {
-        // The notice was for another device, or came early: look again when the owner asks.
-        deferredHardwareReconnect_ = true;
-        waitingReconnect_ = false;
-        return;
-    }
-    const int fd = takeFd();
-    if (fd >= 0) {
-        // Not under a write: the descriptor number must not be reused while a write holds it.
-        // A write stalled beyond the wait is failing on this dead descriptor anyway.
-        std::unique_lock portLock(portOperationLock_, std::defer_lock);
-        (void)portLock.try_lock_for(timing_.reopenLockWait);
-        io_->closePort(fd);
-    }
-    waitingReconnect_ = true;
-}
-
-void SerialPortSession::waitOutReopenBackoff() {
-    using namespace std::chrono;
-    const auto backoff = microseconds(reopenBackoffUs_.load());
-    auto remaining = backoff;
-    if (lastReopenAttemptAt_) {
-        remaining = backoff - duration_cast<microseconds>(Clock::now() - *lastReopenAttemptAt_);
-    }
-    const auto waitMs = std::clamp<qint64>(duration_cast<milliseconds>(remaining).count() + 1, 1,
-                                           duration_cast<milliseconds>(backoff).count() + 1);
-    if (!shouldStopReadLoop_ && !hardwareReconnectRequested_) {
-        io_->wait(-1, int(waitMs));
-    }
-}
-
-bool SerialPortSession::reopenInReadLoop() {
-    const auto now = Clock::now();
-    if (lastReopenAttemptAt_ &&
-        now - *lastReopenAttemptAt_ < std::chrono::microseconds(reopenBackoffUs_.load())) {
-        return false;
-    }
-    lastReopenAttemptAt_ = now;
-
-    if (fdUsable(currentFd())) {
-        waitingReconnect_ = false;
-        deferredHardwareReconnect_ = false;
-        return true;
-    }
-
-    std::unique_lock portLock(portOperationLock_, std::defer_lock);
-    const auto deadline = Clock::now() + timing_.reopenLockWait;
-    while (!portLock.try_lock()) {
-        if (shouldStopReadLoop_ || Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(reopenLockStep);
-    }
-    return reopenWithPortLock();
-}
-
-bool SerialPortSession::reopenWithPortLock() {
-    if (shouldStopReadLoop_) {
-        return false;
-    }
-    if (!io_->pathExists(path_)) {
-        reopenBackoffUs_ = timing_.maxReopenBackoffUs;
-        return false;
-    }
-    // Give a re-enumerating device a moment before touching it; a stop request cuts it short.
-    io_->wait(-1, int(timing_.reopenPause.count()));
-    if (shouldStopReadLoop_) {
-        return false;
-    }
-
-    auto opened = io_->openExclusive(path_);
-    if (!opened) {
-        const QString text = opened.error().text;
-        setLastError(text);
-        if (mentionsMissingNode(text)) {
-            reopenBackoffUs_ = timing_.maxReopenBackoffUs;
-        } else {
-            reopenBackoffUs_ =
-                std::min<quint64>(quint64(reopenBackoffUs_) * 2, timing_.maxReopenBackoffUs);
-        }
-        reportReopenFailure(text.isEmpty() ? QStringLiteral("open failed") : text);
-        return false;
-    }
-    const int fd = opened.value();
-    if (auto configured = configureLine(fd); !configured) {
-        io_->closePort(fd);
-        const QString description = configured.error().description();
-        setLastError(description);
-        reportReopenFailure(description);
-        return false;
-    }
-
-    int old = -1;
-    {
-        std::lock_guard lock(fdLock_);
-        if (shouldStopReadLoop_) {
-            // close() already took the descriptor; the new one must not outlive it.
-            old = fd;
-        } else {
-            old = fd_;
-            fd_ = fd;
-        }
-    }
-    if (old >= 0) {
-        io_->closePort(old);
-    }
-    if (old == fd) {
-        return false;
-    }
-
-    isOpen_ = true;
-    waitingReconnect_ = false;
-    deferredHardwareReconnect_ = false;
-    setLastError(std::nullopt);
-    reopenBackoffUs_ = timing_.initialReopenBackoffUs;
-    log_.info(QStringLiteral("reopen ok %1 baud=%2").arg(path_).arg(actualBaudRate_.load()));
-    RecoverNoticeCallback callback;
-    {
-        std::lock_guard lock(callbackLock_);
-        callback = onRecoverNotice_;
-    }
-    if (callback) {
-        callback(QStringLiteral("reopen"));
-    }
-    return true;
-}
-
-void SerialPortSession::reportReopenFailure(const QString& reason) {
-    if (fdUsable(currentFd())) {
-        return;
-    }
-    ++suppressedReopenErrorCount_;
-    const auto now = Clock::now();
-    if (lastReopenErrorLogAt_ && now - *lastReopenErrorLogAt_ < timing_.reopenErrorLogInterval) {
-        return;
-    }
-    lastReopenErrorLogAt_ = now;
-    QString line = QStringLiteral("reopen failed: ") + reason;
-    if (suppressedReopenErrorCount_ >= 2) {
-        line += QStringLiteral(" (×%1)").arg(suppressedReopenErrorCount_);
-    }
-    log_.error(line);
-    suppressedReopenErrorCount_ = 0;
-}
-
-qint64 SerialPortSession::readAvailable(int fd, QByteArray& readBuffer) {
-    switch (io_->wait(fd, timing_.readPollTimeoutMs)) {
-    case SerialPortIO::WaitResult::timedOut:
-    case SerialPortIO::WaitResult::woken:
-        return 0;
-    case SerialPortIO::WaitResult::hangup:
-        return fdUsable(currentFd()) ? 0 : -1;
-    case SerialPortIO::WaitResult::readable:
-        break;
-    }
-
-    // One cycle takes everything the driver holds, up to the buffer's size. The descriptor
-    // does not block, so a read asked for the space left returns exactly what is waiting
-    // (sizing each read with FIONREAD first would cost two more system calls per cycle on
-    // the busiest thread of a transfer), and a read that comes back short has emptied the
-    // driver.
-    qint64 total = 0;
-    const qint64 capacity = readBuffer.size();
-    char* const data = readBuffer.data();
-    while (total < capacity) {
-        const qint64 want = capacity - total;
-        const SerialIOCount got = io_->readSome(fd, data + total, want);
-        if (got.count <= 0) {
-            break;
-        }
-        total += got.count;
-        if (got.count < want) {
-            break;
-        }
-    }
-    return total;
-}
-
-void SerialPortSession::processChunk(QByteArrayView chunk) {
-    if (chunk.isEmpty()) {
-        return;
-    }
-    QList<QByteArray> frames;
-    QList<FrameIssue> issues;
-    SerialFrameDrain::DrainOutcome drained;
-    std::optional<SerialFrameDrain::Trim> trim;
-    {
-        std::lock_guard lock(bufferLock_);
-        rxBuffer_.append(chunk);
-        drained = SerialFrameDrain::drainProtocolFrames(rxBuffer_, frames, issues);
-        trim = SerialFrameDrain::trimRxBuffer(rxBuffer_);
-    }
-    if (drained.capped) {
-        log_.error(QStringLiteral("drainProtocolFrames iteration cap; clearing %1 B")
-                       .arg(drained.clearedBytes));
-    }
-    if (trim) {
-        issues.append(FrameIssue{QStringLiteral("RX 缓冲溢出，截断 %1 → %2 B（长期无有效帧）")
-                                     .arg(trim->before)
-                                     .arg(trim->after),
-                                 chunk.toByteArray()});
-        log_.error(QStringLiteral("rx buffer trimmed %1 -> %2").arg(trim->before).arg(trim->after));
-    }
-    for (const FrameIssue& issue : issues) {
-        log_.error(QStringLiteral("frame issue: ") + issue.message);
-    }
-    if (frames.isEmpty() && issues.isEmpty()) {
-        return;
-    }
-    {
-        std::lock_guard lock(pendingLock_);
-        pendingFrames_.append(frames);
-        pendingIssues_.append(issues);
-    }
-    PendingDataCallback callback;
-    {
-        std::lock_guard lock(callbackLock_);
-        callback = onPendingData_;
-    }
-    if (callback) {
-        callback();
-    }
 }
 
 // ---- Close ----------------------------------------------------------------------------
@@ -557,7 +276,8 @@ Status<SerialPortError> SerialPortSession::writeAndFlush(QByteArray data) {
     if (!finished) {
         return fail(SerialPortError::writeFailed(QStringLiteral("write timed out")));
     }
-    return fail(SerialPortError::writeFailed(lastError().value_or(QStringLiteral("write failed"))));
+    return fail(SerialPortError::writeFailed(lastError().value_or(QStringLiteral("write failed")),
+                                             lastErrorKind()));
 }
 
 bool SerialPortSession::writeOnce(const QByteArray& data) {
@@ -574,6 +294,7 @@ bool SerialPortSession::writeOnce(const QByteArray& data) {
     const qint64 length = data.size();
     qint64 written = 0;
     QString errorText;
+    SerialErrorKind errorKind = SerialErrorKind::other;
     auto lastProgress = Clock::now();
     while (written < length) {
         const int fd = currentFd();
@@ -595,10 +316,11 @@ bool SerialPortSession::writeOnce(const QByteArray& data) {
             }
         }
         errorText = result.errorText;
+        errorKind = result.kind;
         break;
     }
     if (written < length) {
-        setLastError(errorText.isEmpty() ? QStringLiteral("write failed") : errorText);
+        setLastError(errorText.isEmpty() ? QStringLiteral("write failed") : errorText, errorKind);
         log_.error(QStringLiteral("write failed at %1/%2: %3")
                        .arg(written)
                        .arg(length)
@@ -645,6 +367,15 @@ void SerialPortSession::applyUSBLatencyIfNeeded() {
     }
 }
 
+qint64 SerialPortSession::adjustBulkTransferDepth(qint64 delta) {
+    qint64 depth = bulkTransferDepth_.load();
+    qint64 next = 0;
+    do {
+        next = std::max<qint64>(depth + delta, 0);
+    } while (!bulkTransferDepth_.compare_exchange_weak(depth, next));
+    return next;
+}
+
 void SerialPortSession::setOnStateChange(StateChangeCallback callback) {
     std::lock_guard lock(callbackLock_);
     onStateChange_ = std::move(callback);
@@ -673,6 +404,11 @@ std::optional<QString> SerialPortSession::lastError() const {
     return lastError_;
 }
 
+SerialErrorKind SerialPortSession::lastErrorKind() const {
+    std::lock_guard lock(errorLock_);
+    return lastErrorKind_;
+}
+
 quint64 SerialPortSession::totalRxBytes() const {
     std::lock_guard lock(rxByteLock_);
     return totalRxBytes_;
@@ -695,9 +431,10 @@ int SerialPortSession::takeFd() {
     return std::exchange(fd_, -1);
 }
 
-void SerialPortSession::setLastError(std::optional<QString> error) {
+void SerialPortSession::setLastError(std::optional<QString> error, SerialErrorKind kind) {
     std::lock_guard lock(errorLock_);
     lastError_ = std::move(error);
+    lastErrorKind_ = kind;
 }
 
 bool SerialPortSession::waitUntil(const std::function<bool()>& condition,

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "common/Result.h"
+#include "common/WorkQueue.h"
 #include "protocol/FrameIssue.h"
 #include "serial/SerialPortError.h"
 #include "serial/SerialPortIO.h"
-#include "serial/SerialWorkQueue.h"
 
 #include <QByteArray>
 #include <QList>
@@ -106,6 +106,9 @@ public:
     // lowest latency normally, the bulk-friendly one while a transfer runs.
     void applyUSBLatencyIfNeeded();
     void setBulkTransferDepth(qint64 depth) { bulkTransferDepth_ = depth; }
+    // Adds `delta`, never going below 0, in one step (the send gate and the drain change it
+    // from different threads). Returns the new depth.
+    qint64 adjustBulkTransferDepth(qint64 delta);
     qint64 bulkTransferDepth() const { return bulkTransferDepth_; }
 
     // Callbacks. onPendingData and onRecoverNotice run on the read thread, the latter while
@@ -121,6 +124,8 @@ public:
     qint64 requestedBaudRate() const { return requestedBaudRate_; }
     bool isOpen() const { return isOpen_; }
     std::optional<QString> lastError() const;
+    // What lastError() means; `other` while there is none.
+    SerialErrorKind lastErrorKind() const;
     qint64 actualBaudRate() const { return actualBaudRate_; }
     int usbLatencyMs() const { return usbLatencyMs_; }
     quint64 totalRxBytes() const;
@@ -153,7 +158,7 @@ private:
     int currentFd() const;
     int takeFd();
     bool fdUsable(int fd) const { return fd >= 0 && io_->isUsable(fd); }
-    void setLastError(std::optional<QString> error);
+    void setLastError(std::optional<QString> error, SerialErrorKind kind = SerialErrorKind::other);
     bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit,
                    std::chrono::milliseconds step);
 
@@ -188,6 +193,7 @@ private:
 
     mutable std::mutex errorLock_;
     std::optional<QString> lastError_;
+    SerialErrorKind lastErrorKind_ = SerialErrorKind::other;
 
     std::atomic<bool> shouldStopReadLoop_{false};
     std::atomic<bool> waitingReconnect_{false};
@@ -210,8 +216,8 @@ private:
     std::shared_ptr<std::atomic<bool>> readWorkCancelled_;
 
     // Declared last: destroyed first, so their threads end while the state above exists.
-    SerialWorkQueue readQueue_;
-    SerialWorkQueue writeQueue_;
+    WorkQueue readQueue_;
+    WorkQueue writeQueue_;
 };
 
 } // namespace orvane

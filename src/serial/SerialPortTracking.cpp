@@ -57,6 +57,10 @@ QString waitingForReadyHint(const QString& path) {
     return QStringLiteral("等待 %1 就绪…").arg(path);
 }
 
+QString sharedPortHint(const QString& command, const QString& path) {
+    return QStringLiteral("%1 也打开了 %2，可能会丢失数据").arg(command, path);
+}
+
 QString busyHint(const std::optional<QString>& occupier, const QString& path) {
     const QString holder =
         occupier && !occupier->isEmpty() ? *occupier : QStringLiteral("其他程序");

@@ -67,6 +67,8 @@ QString connectHint(const HintFacts& facts);
 QString waitingForReenumerationHint(const QString& path);
 QString waitingForReadyHint(const QString& path);
 // "<occupier> 占用 <path>", with "其他程序" when nobody can be named.
+// "<command> 也打开了 <path>，可能会丢失数据"
+QString sharedPortHint(const QString& command, const QString& path);
 QString busyHint(const std::optional<QString>& occupier, const QString& path);
 
 // The list offered for selection: a selected path that is absent from `ports` is put

@@ -6,21 +6,8 @@ namespace orvane::SerialReconnectPolicy {
 
 using std::chrono::milliseconds;
 
-ReasonClass classify(const QString& reason) {
-    const auto has = [&](const char* part) {
-        return reason.contains(QLatin1String(part));
-    };
-    if (has("fatal") || has("not configured")) {
-        return ReasonClass::fatal;
-    }
-    if (has("device removed") || has("re-enumerated") || has("fd dead")) {
-        return ReasonClass::deviceGone;
-    }
-    return ReasonClass::other;
-}
-
-milliseconds scheduleDelay(Backoff& backoff, const QString& reason, const SerialServiceTimings& t) {
-    switch (classify(reason)) {
+milliseconds scheduleDelay(Backoff& backoff, ReasonClass reason, const SerialServiceTimings& t) {
+    switch (reason) {
     case ReasonClass::fatal: {
         backoff.consecutiveFatalCount = std::min(backoff.consecutiveFatalCount + 1, maxCount);
         const milliseconds grown = t.minFatalReconnectDelay +
@@ -40,19 +27,19 @@ milliseconds scheduleDelay(Backoff& backoff, const QString& reason, const Serial
     return t.reconnectCooldown;
 }
 
-void noteSessionEnded(Backoff& backoff, milliseconds lifetime, const QString& reason,
+void noteSessionEnded(Backoff& backoff, milliseconds lifetime, ReasonClass reason,
                       const SerialServiceTimings& t) {
-    if (lifetime < t.quickDeathLifetime && classify(reason) == ReasonClass::fatal) {
+    if (lifetime < t.quickDeathLifetime && reason == ReasonClass::fatal) {
         backoff.quickDeathCount = std::min(backoff.quickDeathCount + 1, maxCount);
     } else if (lifetime >= t.stableLifetime) {
         backoff.quickDeathCount = std::max(backoff.quickDeathCount - 1, qint64(0));
     }
 }
 
-milliseconds settleDelay(const Backoff& backoff, const QString& lastDisconnectReason,
+milliseconds settleDelay(const Backoff& backoff, ReasonClass lastDisconnectReason,
                          const SerialServiceTimings& t) {
     const milliseconds base =
-        classify(lastDisconnectReason) == ReasonClass::fatal ? t.fatalSettleDelay : t.settleDelay;
+        lastDisconnectReason == ReasonClass::fatal ? t.fatalSettleDelay : t.settleDelay;
     return base + t.quickDeathSettlePenalty * std::min(backoff.quickDeathCount, qint64(4));
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "serial/SerialDisconnectReason.h"
 #include "serial/SerialServiceTimings.h"
 
-#include <QString>
 #include <QtGlobal>
 
 #include <chrono>
@@ -15,15 +15,7 @@ namespace SerialReconnectPolicy {
 
 inline constexpr qint64 maxCount = 6;
 
-enum class ReasonClass {
-    fatal,      // the driver or device refuses in a way a quick retry will not fix
-    deviceGone, // the node vanished or re-enumerated; it usually comes back quickly
-    other,      // busy, or any other error text
-};
-
-// By substring of the reason text: "fatal"/"not configured" are fatal, "device removed",
-// "re-enumerated" and "fd dead" mean the device went away.
-ReasonClass classify(const QString& reason);
+using ReasonClass = SerialDisconnectReason::Class;
 
 struct Backoff {
     qint64 consecutiveFatalCount = 0; // 0..maxCount
@@ -36,16 +28,16 @@ struct Backoff {
 // attempt: the fatal wait grows by a step per fatal end in a row from its minimum towards a
 // ceiling, both raised by quick deaths; a vanished device waits briefly; anything else
 // waits the ordinary cooldown.
-std::chrono::milliseconds scheduleDelay(Backoff& backoff, const QString& reason,
+std::chrono::milliseconds scheduleDelay(Backoff& backoff, ReasonClass reason,
                                         const SerialServiceTimings& timings);
 
 // A session ended after `lifetime` with `reason`: a fatal end soon after connecting counts
 // as a quick death; a long-lived session forgives one.
-void noteSessionEnded(Backoff& backoff, std::chrono::milliseconds lifetime, const QString& reason,
+void noteSessionEnded(Backoff& backoff, std::chrono::milliseconds lifetime, ReasonClass reason,
                       const SerialServiceTimings& timings);
 
 // The pause after closing a session before the port is opened again.
-std::chrono::milliseconds settleDelay(const Backoff& backoff, const QString& lastDisconnectReason,
+std::chrono::milliseconds settleDelay(const Backoff& backoff, ReasonClass lastDisconnectReason,
                                       const SerialServiceTimings& timings);
 
 // The pause right before opening inside a connection attempt.

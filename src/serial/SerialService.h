@@ -1,22 +1,25 @@
 #pragma once
 
 #include "common/Result.h"
+#include "common/WorkQueue.h"
+#include "serial/SerialClock.h"
+#include "serial/SerialConnectionController.h"
+#include "serial/SerialConnectionHost.h"
 #include "serial/SerialDataSource.h"
 #include "serial/SerialDeviceSource.h"
 #include "serial/SerialDeviceWatch.h"
+#include "serial/SerialFrameDispatcher.h"
+#include "serial/SerialLinkWriter.h"
 #include "serial/SerialLogBatcher.h"
 #include "serial/SerialLogStore.h"
-#include "serial/SerialPortDiscovery.h"
 #include "serial/SerialPortHotplug.h"
 #include "serial/SerialPortInfo.h"
+#include "serial/SerialPortRegistry.h"
 #include "serial/SerialPortSession.h"
-#include "serial/SerialReconnectPolicy.h"
 #include "serial/SerialServiceTimings.h"
-#include "serial/SerialWorkQueue.h"
 #include "serial/SerialWriteError.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -25,7 +28,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -43,13 +45,19 @@ namespace orvane {
 // from the Bluetooth link, to the frame handler and writes the replies back on the link the
 // frame came from, and feeds the debug log in batches.
 //
+// The work is done by its parts: SerialConnectionController (connecting, back-off, health
+// checks, migration, hints and status; I/O queue), SerialPortRegistry (the known ports),
+// SerialFrameDispatcher (draining and dispatch; protocol queue) and SerialLinkWriter
+// (sends and the send gate). This object owns the queues and timers, keeps the published
+// properties and the debug log, and carries results to the main thread.
+//
 // Threads. The object lives on the main thread, where every published property is written
 // and its change signal emitted. Connection logic, both health checks, hot-plug reactions
 // and sends run on the I/O queue ("com.orvane.serial.io"); operations named "...Locked"
 // run there only and rely on it for exclusion. Frame draining and every frameHandler call
 // run on the protocol queue ("com.orvane.serial.protocol"), so handler calls never overlap.
 // Public operations return at once unless their comment says otherwise.
-class SerialService : public QObject {
+class SerialService : public QObject, private SerialConnectionHost {
     Q_OBJECT
     Q_PROPERTY(QList<orvane::SerialPortInfo> ports READ ports NOTIFY portsChanged)
     Q_PROPERTY(
@@ -73,22 +81,25 @@ public:
     static constexpr char protocolQueueName[] = "com.orvane.serial.protocol";
     static constexpr qint64 defaultBaudRate = 2000000;
 
-    using SessionFactory =
-        std::function<std::unique_ptr<SerialPortSession>(const QString& path, qint64 baudRate)>;
+    using SessionFactory = SerialConnectionController::SessionFactory;
 
     // What the service needs from the operating system. `watch` may be null: the service then
-    // does without hot-plug events and finds ports by its periodic checks alone.
+    // does without hot-plug events and finds ports by its periodic checks alone. Without a
+    // clock the service uses the system's monotonic clock.
     struct Platform {
         std::shared_ptr<const SerialDeviceSource> devices;
         std::unique_ptr<SerialDeviceWatch> watch;
         SessionFactory openSession;
+        std::shared_ptr<SerialClock> clock;
     };
 
     // One received frame in, the reply frames to write back out. Called on the protocol queue.
     using FrameHandler = std::function<QList<QByteArray>(const QByteArray& frame)>;
-    using WriteResult = Status<SerialWriteError>;
+    // The same, told which link the frame came over.
+    using SourcedFrameHandler = SerialFrameDispatcher::FrameHandler;
+    using WriteResult = SerialLinkWriter::WriteResult;
     // Called on the I/O queue once the frame was written or refused.
-    using WriteCompletion = std::function<void(WriteResult)>;
+    using WriteCompletion = SerialLinkWriter::WriteCompletion;
 
     explicit SerialService(Platform platform, SerialServiceTimings timings = {},
                            QObject* parent = nullptr);
@@ -112,6 +123,7 @@ public:
 
     // ---- Owner's callbacks (any thread) ----------------------------------------------
     void setFrameHandler(FrameHandler handler);
+    void setFrameHandler(SourcedFrameHandler handler);
     void setIsTransferReceiveActiveCheck(std::function<bool()> check);
     void setBluetoothWrite(std::function<void(const QByteArray&)> write);
     // Called on the main thread with the new path after the service followed a device to it.
@@ -127,17 +139,18 @@ public:
                              WriteCompletion completion);
     // The same, waiting for the outcome: for worker threads (a TRANS send), never the main
     // thread or the I/O queue. A send still queued behind a connection attempt after
-    // `queueLimit` is withdrawn and reported as serialClosed; one already under way is
-    // always waited for (the port bounds its own writes).
+    // `queueLimit` is withdrawn and reported as serialClosed; one under way is waited for
+    // at most `writeLimit` (the port bounds its own writes well within it).
     WriteResult
     writeFrameDataAndWait(QByteArray data, std::optional<QString> label,
-                          std::chrono::milliseconds queueLimit = std::chrono::milliseconds(15000));
+                          std::chrono::milliseconds queueLimit = std::chrono::milliseconds(15000),
+                          std::chrono::milliseconds writeLimit = std::chrono::milliseconds(90000));
 
     // Bracket a bulk send: while one is open the ECHO check is skipped and the port runs
     // with its bulk-transfer latency.
     void beginExclusiveProtocolSend();
     void endExclusiveProtocolSend();
-    qint64 exclusiveSendDepth() const;
+    qint64 exclusiveSendDepth() const override;
 
     // One whole frame received over Bluetooth.
     void receiveBluetoothData(QByteArray frame);
@@ -168,9 +181,10 @@ public:
     void setLogPaused(bool paused);
     QString connectHint() const { return connectHint_; }
 
-    // Any thread.
+    // Any thread. The data source is the link of the frame being handled right now; a
+    // SourcedFrameHandler is told it with each frame instead.
     quint64 rxByteCount() const { return rxByteCount_; }
-    SerialDataSource currentDataSource() const { return currentDataSource_; }
+    SerialDataSource currentDataSource() const { return dispatcher_->currentDataSource(); }
     QString cachedStatusText() const;
     // The current session's bulk-transfer depth (0 without a session). Waits briefly for the
     // I/O queue; for diagnostics and tests.
@@ -201,96 +215,44 @@ private:
         }
     }
 
-    using Clock = std::chrono::steady_clock;
     using SessionPtr = std::shared_ptr<SerialPortSession>;
 
-    // The published values the I/O queue reads, kept in step with the properties.
-    struct Selection {
-        QString path;
-        qint64 baudRate = defaultBaudRate;
-        QString bluetoothDeviceID;
-        bool bluetoothConnected = false;
-    };
-    Selection selection() const;
+    // ---- SerialConnectionHost (called on the I/O queue) ----
+    Selection selection() const override;
+    bool transferReceiveActive() const override;
+    void publishConnectionState(bool live, const QString& statusText) override;
+    void publishDisconnected(const QString& statusText) override;
+    void publishConnecting(const QString& path) override;
+    void publishPortClosed() override;
+    void publishPorts(const QList<SerialPortInfo>& ports) override;
+    void publishConnectHint(const QString& hint) override;
+    void publishSelectedPath(const QString& path, const QString& logSummary,
+                             bool migrated) override;
+    void publishUserWantsConnection(bool wants) override;
+    void publishRxByteCount(quint64 count) override;
+    void log(const QString& direction, const QString& summary) override;
+    void logError(const QString& message) override;
+    void requestDrain(std::weak_ptr<SerialPortSession> session) override;
 
     // ---- Cross-thread plumbing ----
     void postToMain(std::function<void()> task);
     void postLog(const QString& direction, const QString& summary, const QStringList& rows = {});
-    void postError(const QString& message);
-    bool sleepLocked(std::chrono::milliseconds duration); // false when the service is stopping
     void onHealthTimer();
     void onEchoTimer();
     void startReconnectLoop();
-
-    // ---- Connection lifecycle (I/O queue) ----
-    void startReconnectLoopLocked();
-    void tryConnectSavedPortLocked();
-    void openSessionWithRetryLocked(int maxAttempts);
-    Status<SerialPortError> openSessionOnceLocked();
-    void ensureSessionLocked();
-    bool adoptOperativeSessionLocked();
-    void noteConnectedLocked();
-    bool waitForTargetPortLocked(std::chrono::milliseconds maxWait);
-    void scheduleReconnectLocked(const QString& reason);
-    void noteSessionEndedLocked(const QString& reason);
-    void resetReconnectBackoffLocked();
-    void teardownSessionLocked();
-    void closeSessionLocked(const SessionPtr& session);
-    void disconnectLocked();
-    void forceDisconnectLocked(const QString& reason, bool log);
-    void runPeriodicHealthCheckLocked();
-    void runEchoHealthCheckLocked();
-    void logReconnectWaitLocked();
-    void logReconnectAttemptLocked(const QString& path);
-    void setUserWantsConnectionLocked(bool wants);
-
-    // ---- Port tracking, hints and status (I/O queue) ----
-    QList<SerialPortInfo> currentPortListLocked(bool forceRefresh);
-    QList<SerialPortInfo> enumeratePortsLocked();
-    void storePortCacheLocked(const QList<SerialPortInfo>& list);
-    void publishPortsLocked(const QList<SerialPortInfo>& list);
-    bool sessionDescriptorValidLocked() const;
-    bool sessionHoldsSelectedPortLocked() const;
-    bool portOpenableLocked(const QString& path) const;
-    bool isTargetPortReachableLocked() const;
-    bool isSelectedPortMissingLocked() const;
-    bool isLinkLiveLocked() const;
-    std::optional<QString> pickRenumberedPortLocked(const QList<SerialPortInfo>& list,
-                                                    const QString& previousPath) const;
-    bool attemptPortMigrationIfNeededLocked();
-    void publishSelectedPathLocked(const QString& path, const QString& logSummary, bool migrate);
-    void handleSelectedPortMissingLocked();
-    void maybeAutoSelectPortLocked();
-    void setConnectHintLocked(const QString& hint);
-    std::optional<QString> occupierHintLocked(const QString& path);
-    void handleHotplugEventLocked(const SerialPortHotplug::Event& event);
-    void syncUIConnectionStateLocked();
-    void publishConnectingStateLocked();
-    void publishDisconnected(const QString& status);
-    QString portLabelFor(const QString& path) const;
-
-    // ---- Data path ----
-    void scheduleProtocolDrainLocked();
-    void scheduleProtocolDrain(std::weak_ptr<SerialPortSession> session);
-    void updateBulkTransferModeLocked(SerialPortSession& session);
-    void drainSessionDataLocked(const SessionPtr& session);
-    void refreshStatusIfNeededLocked(SerialPortSession& session);
-    void adjustSessionBulkDepthLocked(SerialPortSession& session, int delta);
-    WriteResult writeFrameDataOnIOQueueLocked(const QByteArray& data);
-    FrameHandler frameHandler() const;
-    bool transferReceiveActive() const;
+    void drainOnProtocolQueue(const SessionPtr& session);
+    SourcedFrameHandler frameHandler() const;
+    SerialLinkWriter::Links writerLinks();
 
     // ---- Main-thread state writers ----
     void applyConnectionState(bool live, const QString& text);
     void setStatusTextMain(const QString& text);
-    void setPortsMain(const QList<SerialPortInfo>& ports);
-    void setConnectHintMain(const QString& hint);
     void setConnectedFlagsMain(bool isPortOpen, bool isConnected);
 
     const SerialServiceTimings timings_;
+    const std::shared_ptr<SerialClock> clock_;
     const std::shared_ptr<const SerialDeviceSource> devices_;
-    const SerialPortDiscovery discovery_;
-    const SessionFactory openSession_;
+    SerialPortRegistry registry_;
 
     // Published state (main thread).
     QList<SerialPortInfo> ports_;
@@ -310,7 +272,7 @@ private:
     Selection selection_;
 
     mutable std::mutex callbackLock_;
-    FrameHandler frameHandler_;
+    SourcedFrameHandler frameHandler_;
     std::function<bool()> isTransferReceiveActiveCheck_;
     std::function<void(const QByteArray&)> bluetoothWrite_;
     std::function<void(const QString&)> onPortAutoMigrated_;
@@ -320,46 +282,12 @@ private:
 
     // Shared across queues.
     std::atomic<quint64> rxByteCount_{0};
-    std::atomic<SerialDataSource> currentDataSource_{SerialDataSource::unknown};
     std::atomic<bool> isServiceActive_{false};
-    std::atomic<bool> ioConnected_{false};
-    std::atomic<bool> stopping_{false};
     std::atomic<bool> healthCheckQueued_{false};
     std::atomic<bool> echoCheckQueued_{false};
     std::atomic<bool> drainQueued_{false};
-    mutable std::mutex sendGateLock_;
-    qint64 exclusiveSendDepth_ = 0;
-    // Makes the read-modify-write of a session's bulk depth atomic: the gate changes it on
-    // the I/O queue, the drain on the protocol queue.
-    std::mutex bulkDepthLock_;
     mutable std::mutex statusLock_;
     QString cachedStatusText_;
-    std::optional<Clock::time_point> lastStatusRefresh_; // protocol queue
-    mutable std::mutex portListLock_;
-    QList<SerialPortInfo> cachedPortList_; // written on the I/O queue, read by status refresh
-    // I/O queue: the product name each path was last listed with; one entry per device
-    // node ever seen, a handful.
-    QHash<QString, QString> lastListedProductNames_;
-    std::mutex stopLock_;
-    std::condition_variable stopSignal_;
-
-    // I/O queue only.
-    SessionPtr session_;
-    Clock::time_point lastEchoAt_{};
-    bool userWantsConnectionLocked_ = true;
-    QString selectedPathLocked_;
-    QString connectHintLocked_;
-    std::optional<Clock::time_point> lastDisconnectAt_;
-    std::optional<Clock::time_point> nextReconnectAllowedAt_; // none: the distant past
-    QString lastDisconnectReason_;
-    SerialReconnectPolicy::Backoff backoff_;
-    std::optional<Clock::time_point> lastConnectAt_;
-    std::optional<Clock::time_point> lastReconnectAttemptLogAt_;
-    qint64 portMissingChecks_ = 0;
-    std::optional<Clock::time_point> lastPortListRefresh_;
-    std::optional<Clock::time_point> lastOccupierCheckAt_;
-    QString lastOccupierPath_;
-    QString cachedOccupierHint_;
 
     // Main thread.
     QTimer keepaliveTimer_;
@@ -374,10 +302,13 @@ private:
     };
     std::shared_ptr<SinkTarget> sinkTarget_;
 
-    // Declared last: they are stopped explicitly in the destructor, before the state above
-    // goes away.
-    std::unique_ptr<SerialWorkQueue> ioQueue_;
-    std::unique_ptr<SerialWorkQueue> protocolQueue_;
+    // The queues are stopped explicitly in the destructor, before the parts that their
+    // tasks use go away.
+    std::unique_ptr<WorkQueue> ioQueue_;
+    std::unique_ptr<WorkQueue> protocolQueue_;
+    std::unique_ptr<SerialConnectionController> controller_; // I/O queue
+    std::unique_ptr<SerialFrameDispatcher> dispatcher_;      // protocol queue
+    std::unique_ptr<SerialLinkWriter> writer_;
 };
 
 } // namespace orvane

@@ -1,5 +1,7 @@
 #include "storage/AppFiles.h"
 
+#include "common/SystemErrorText.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -142,13 +144,13 @@ Status<QString> reserveSize(QFile& file, qint64 size) {
     }
     const QStorageInfo volume(QFileInfo(file.fileName()).absolutePath());
     if (volume.isValid() && volume.bytesAvailable() >= 0 && volume.bytesAvailable() < size) {
-        return fail(QString::fromLocal8Bit(std::strerror(ENOSPC)));
+        return fail(systemErrorText(ENOSPC));
     }
     if (::fallocate(file.handle(), 0, 0, size) == 0) {
         return Done{};
     }
     if (errno != EOPNOTSUPP && errno != ENOSYS) {
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return fail(systemErrorText(errno));
     }
     if (!file.resize(size)) {
         return fail(file.errorString());

@@ -46,6 +46,9 @@ public:
         cfmakeraw(&tio);
         tcsetattr(slave_, TCSANOW, &tio);
         fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+        // Programs a test starts must not inherit the device's end of the line.
+        fcntl(master_, F_SETFD, FD_CLOEXEC);
+        fcntl(slave_, F_SETFD, FD_CLOEXEC);
         const QByteArray target = ttyname(slave_);
         return ::symlink(target.constData(), QFile::encodeName(linkPath_).constData()) == 0;
     }

@@ -1,5 +1,6 @@
 #include "serial/SerialPortDiscovery.h"
 
+#include "FakeSerialDeviceSource.h"
 #include "serial/SerialDiagnostics.h"
 #include "serial/SerialPortHotplug.h"
 
@@ -14,56 +15,6 @@
 
 namespace orvane {
 namespace {
-
-// A device registry and file system held in memory; tests change it while the hot-plug
-// thread reads it.
-class FakeSource : public SerialDeviceSource {
-public:
-    mutable std::mutex mutex;
-    std::optional<QStringList> nodes = QStringList();
-    QMap<QString, std::optional<QString>> registry;
-    QMap<QString, QString> lateNames; // found only by a fresh look-up
-    QSet<QString> existing;
-    QSet<QString> denied;
-    QMap<QString, QString> occupiers;
-    mutable int openAttempts = 0;
-
-    std::optional<QStringList> listDeviceNodes() const override {
-        std::lock_guard lock(mutex);
-        return nodes;
-    }
-    QMap<QString, std::optional<QString>> productNamesByPath() const override {
-        std::lock_guard lock(mutex);
-        return registry;
-    }
-    std::optional<QString> lookupProductName(const QString& path) const override {
-        std::lock_guard lock(mutex);
-        if (lateNames.contains(path)) {
-            return lateNames.value(path);
-        }
-        return std::nullopt;
-    }
-    bool pathExists(const QString& path) const override {
-        std::lock_guard lock(mutex);
-        return existing.contains(path);
-    }
-    std::optional<QString> describePortOccupier(const QString& path) const override {
-        std::lock_guard lock(mutex);
-        if (occupiers.contains(path)) {
-            return occupiers.value(path);
-        }
-        return std::nullopt;
-    }
-    bool tryOpenExclusive(const QString&) const override {
-        std::lock_guard lock(mutex);
-        ++openAttempts;
-        return true;
-    }
-    bool isAccessible(const QString& path) const override {
-        std::lock_guard lock(mutex);
-        return !denied.contains(path);
-    }
-};
 
 class FakeWatch : public SerialDeviceWatch {
 public:
@@ -102,7 +53,7 @@ private:
 };
 
 TEST(SerialPortDiscoveryTest, MergesDirectoryAndRegistryAndLooksUnnamedPortsUpAgain) {
-    auto source = std::make_shared<FakeSource>();
+    auto source = std::make_shared<orvane::testing::FakeSerialDeviceSource>();
     source->nodes = QStringList{"/dev/ttyUSB0", "/dev/ttyACM1"};
     source->registry = {{"/dev/ttyACM1", QString("Halvex KVM")},
                         {"/dev/ttyACM0", QString()},             // listing missed it
@@ -125,7 +76,7 @@ TEST(SerialPortDiscoveryTest, MergesDirectoryAndRegistryAndLooksUnnamedPortsUpAg
 }
 
 TEST(SerialPortDiscoveryTest, BusyPortIsRefusedWithoutAnOpenAttempt) {
-    auto source = std::make_shared<FakeSource>();
+    auto source = std::make_shared<orvane::testing::FakeSerialDeviceSource>();
     source->existing = {"/dev/ttyACM0"};
     source->occupiers = {{"/dev/ttyACM0", "minicom"}};
     const SerialPortDiscovery discovery(source);
@@ -166,7 +117,8 @@ protected:
         source_->nodes = nodes;
     }
 
-    std::shared_ptr<FakeSource> source_ = std::make_shared<FakeSource>();
+    std::shared_ptr<orvane::testing::FakeSerialDeviceSource> source_ =
+        std::make_shared<orvane::testing::FakeSerialDeviceSource>();
     FakeWatch* watch_ = nullptr;
     std::unique_ptr<SerialPortHotplug> hotplug_;
     std::vector<SerialPortHotplug::Event> events_;

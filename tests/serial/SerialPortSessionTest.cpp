@@ -6,6 +6,7 @@
 #include "protocol/FrameType.h"
 #include "protocol/ProtocolWire.h"
 #include "serial/SerialFrameDrain.h"
+#include "support/TranslatedLocale.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -60,10 +61,16 @@ public:
         std::atomic<int> writes{0};
         // Speeds other than this one are refused; 0 accepts all, -1 refuses all.
         std::atomic<qint64> onlySpeed{0};
+        // Reports every path as present, the way a node that vanishes between the check
+        // and the open() looks.
+        std::atomic<bool> claimPathsExist{false};
     };
     explicit ObservedIO(std::shared_ptr<Counters> counters)
         : counters_(std::move(counters)) {}
 
+    bool pathExists(const QString& path) override {
+        return counters_->claimPathsExist || PosixSerialPortIO::pathExists(path);
+    }
     Result<int, SerialSystemError> openExclusive(const QString& path) override {
         ++counters_->opens;
         return PosixSerialPortIO::openExclusive(path);
@@ -250,8 +257,8 @@ TEST_F(SerialPortSessionTest, RefusesASecondOpenerAsBusyWithoutRetrying) {
     auto second = makeSession(2000000, patient);
     auto opened = second->open();
     ASSERT_FALSE(opened.ok());
-    EXPECT_EQ(opened.error(),
-              SerialPortError::openFailed(QStringLiteral("Device or resource busy")));
+    EXPECT_EQ(opened.error(), SerialPortError::openFailed(QStringLiteral("Device or resource busy"),
+                                                          SerialErrorKind::busy));
     EXPECT_EQ(opened.error().description(), QStringLiteral("打开失败: Device or resource busy"));
     EXPECT_EQ(counters_->opens.load(), 1);
     EXPECT_EQ(second->lastError(), QStringLiteral("Device or resource busy"));
@@ -268,7 +275,8 @@ TEST_F(SerialPortSessionTest, GivesUpOnAMissingNodeAfterItsAttempts) {
     auto opened = session->open();
     ASSERT_FALSE(opened.ok());
     EXPECT_EQ(opened.error(),
-              SerialPortError::openFailed(QStringLiteral("No such file or directory")));
+              SerialPortError::openFailed(QStringLiteral("No such file or directory"),
+                                          SerialErrorKind::missing));
     EXPECT_EQ(counters_->opens.load(), 0);
     EXPECT_FALSE(session->readerRunning());
 }
@@ -314,6 +322,29 @@ TEST_F(SerialPortSessionTest, ReopensInPlaceAfterUnplugAndReplug) {
     EXPECT_EQ(got.frames[0], frame);
     ASSERT_TRUE(session->writeAndFlush(frame).ok());
     EXPECT_EQ(port_.readOnDevice(frame.size()), frame);
+}
+
+TEST_F(SerialPortSessionTest, AReopenThatFindsNoNodeWaitsTheLongestBackoffInEveryLanguage) {
+    const auto reopenUntilMissing = [&] {
+        auto session = makeSession();
+        ASSERT_TRUE(session->open().ok());
+        counters_->claimPathsExist = true;
+        port_.unplug();
+        ASSERT_TRUE(waitFor([&] {
+            return session->waitingReconnect() &&
+                   session->lastErrorKind() == SerialErrorKind::missing;
+        })) << session->lastError().value_or("").toStdString();
+        EXPECT_EQ(session->reopenBackoffUs(), 50000u); // at once, not doubling towards it
+        session->close(true);
+        counters_->claimPathsExist = false;
+        ASSERT_TRUE(port_.plug());
+    };
+    reopenUntilMissing();
+    orvane::testing::TranslatedLocale chinese;
+    if (!chinese.available()) {
+        GTEST_SKIP() << chinese.skipReason();
+    }
+    reopenUntilMissing();
 }
 
 TEST_F(SerialPortSessionTest, HardwareDisconnectNoticeLeavesAHealthyPortAlone) {

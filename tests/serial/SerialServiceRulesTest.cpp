@@ -1,5 +1,6 @@
 #include "protocol/FrameType.h"
 #include "protocol/ProtocolWire.h"
+#include "serial/SerialDisconnectReason.h"
 #include "serial/SerialFrameProcessor.h"
 #include "serial/SerialPortTracking.h"
 #include "serial/SerialReconnectPolicy.h"
@@ -14,14 +15,24 @@ namespace {
 using namespace std::chrono_literals;
 namespace Policy = SerialReconnectPolicy;
 namespace Tracking = SerialPortTracking;
+constexpr auto fatal = Policy::ReasonClass::fatal;
+constexpr auto gone = Policy::ReasonClass::deviceGone;
+constexpr auto other = Policy::ReasonClass::other;
 
-TEST(SerialReconnectPolicyTest, ClassifiesReasonsBySubstring) {
-    EXPECT_EQ(Policy::classify("打开失败: fatal driver error"), Policy::ReasonClass::fatal);
-    EXPECT_EQ(Policy::classify("配置失败: port not configured"), Policy::ReasonClass::fatal);
-    EXPECT_EQ(Policy::classify("device removed"), Policy::ReasonClass::deviceGone);
-    EXPECT_EQ(Policy::classify("port re-enumerated a → b"), Policy::ReasonClass::deviceGone);
-    EXPECT_EQ(Policy::classify("fd dead"), Policy::ReasonClass::deviceGone);
-    EXPECT_EQ(Policy::classify("port busy"), Policy::ReasonClass::other);
+TEST(SerialReconnectPolicyTest, ReasonsAreClassedByErrorKindNotByText) {
+    using C = SerialDisconnectReason::Class;
+    EXPECT_EQ(SerialDisconnectReason::deviceRemoved().reasonClass(), C::deviceGone);
+    EXPECT_EQ(SerialDisconnectReason::reEnumerated("a", "b").text(), "port re-enumerated a → b");
+    EXPECT_EQ(SerialDisconnectReason::portBusy().reasonClass(), C::other);
+    // Whatever the text says, in whichever language.
+    EXPECT_EQ(SerialDisconnectReason::openFailure(
+                  SerialPortError::openFailed("没有那个设备", SerialErrorKind::notConfigured))
+                  .reasonClass(),
+              C::fatal);
+    EXPECT_EQ(SerialDisconnectReason::openFailure(
+                  SerialPortError::openFailed("device not configured", SerialErrorKind::other))
+                  .reasonClass(),
+              C::other);
 }
 
 TEST(SerialReconnectPolicyTest, FatalWaitsGrowToTheCeilingAndOtherReasonsResetTheCount) {
@@ -29,7 +40,7 @@ TEST(SerialReconnectPolicyTest, FatalWaitsGrowToTheCeilingAndOtherReasonsResetTh
     Policy::Backoff backoff;
     std::vector<std::chrono::milliseconds> waits;
     for (int i = 0; i < 8; ++i) {
-        waits.push_back(Policy::scheduleDelay(backoff, "not configured", t));
+        waits.push_back(Policy::scheduleDelay(backoff, fatal, t));
     }
     EXPECT_EQ(waits, (std::vector<std::chrono::milliseconds>{3000ms, 5000ms, 7000ms, 9000ms,
                                                              11000ms, 12000ms, 12000ms, 12000ms}));
@@ -37,10 +48,10 @@ TEST(SerialReconnectPolicyTest, FatalWaitsGrowToTheCeilingAndOtherReasonsResetTh
     EXPECT_EQ(Policy::maxOpenAttempts(backoff), 2);
     EXPECT_EQ(Policy::preOpenSleep(backoff, t), 2000ms);
 
-    EXPECT_EQ(Policy::scheduleDelay(backoff, "device removed", t), 500ms);
+    EXPECT_EQ(Policy::scheduleDelay(backoff, gone, t), 500ms);
     EXPECT_EQ(backoff.consecutiveFatalCount, 0);
-    Policy::scheduleDelay(backoff, "fatal", t);
-    EXPECT_EQ(Policy::scheduleDelay(backoff, "port busy", t), 2000ms);
+    Policy::scheduleDelay(backoff, fatal, t);
+    EXPECT_EQ(Policy::scheduleDelay(backoff, other, t), 2000ms);
     EXPECT_EQ(backoff.consecutiveFatalCount, 0);
     EXPECT_EQ(Policy::maxOpenAttempts(backoff), 3);
     EXPECT_EQ(Policy::preOpenSleep(backoff, t), 1000ms);
@@ -49,29 +60,29 @@ TEST(SerialReconnectPolicyTest, FatalWaitsGrowToTheCeilingAndOtherReasonsResetTh
 TEST(SerialReconnectPolicyTest, QuickDeathsLengthenWaitsAndLongSessionsForgiveThem) {
     const SerialServiceTimings t;
     Policy::Backoff backoff;
-    Policy::noteSessionEnded(backoff, 4999ms, "fatal", t);
-    Policy::noteSessionEnded(backoff, 1000ms, "device removed", t); // not fatal: no change
+    Policy::noteSessionEnded(backoff, 4999ms, fatal, t);
+    Policy::noteSessionEnded(backoff, 1000ms, gone, t); // not fatal: no change
     EXPECT_EQ(backoff.quickDeathCount, 1);
-    Policy::noteSessionEnded(backoff, 100ms, "fatal", t);
+    Policy::noteSessionEnded(backoff, 100ms, fatal, t);
     EXPECT_EQ(backoff.quickDeathCount, 2);
     // min(3 + 0 + 3*2, 12 + 2*2) = 9 s, then the ceiling 16 s is reached.
-    EXPECT_EQ(Policy::scheduleDelay(backoff, "fatal", t), 9000ms);
+    EXPECT_EQ(Policy::scheduleDelay(backoff, fatal, t), 9000ms);
     for (int i = 0; i < 5; ++i) {
-        Policy::scheduleDelay(backoff, "fatal", t);
+        Policy::scheduleDelay(backoff, fatal, t);
     }
-    EXPECT_EQ(Policy::scheduleDelay(backoff, "fatal", t), 16000ms);
+    EXPECT_EQ(Policy::scheduleDelay(backoff, fatal, t), 16000ms);
     EXPECT_EQ(Policy::preOpenSleep(backoff, t), 3000ms); // (2 + 2 + 2) × 0.5 s
     // Settle: 5 s after a fatal end, 0.5 s otherwise, plus 1 s per quick death (at most 4).
-    EXPECT_EQ(Policy::settleDelay(backoff, "fatal", t), 7000ms);
-    EXPECT_EQ(Policy::settleDelay(backoff, "port busy", t), 2500ms);
+    EXPECT_EQ(Policy::settleDelay(backoff, fatal, t), 7000ms);
+    EXPECT_EQ(Policy::settleDelay(backoff, other, t), 2500ms);
     for (int i = 0; i < 10; ++i) {
-        Policy::noteSessionEnded(backoff, 1ms, "fatal", t);
+        Policy::noteSessionEnded(backoff, 1ms, fatal, t);
     }
     EXPECT_EQ(backoff.quickDeathCount, 6);
-    EXPECT_EQ(Policy::settleDelay(backoff, "x", t), 4500ms);
-    Policy::noteSessionEnded(backoff, 19999ms, "fatal", t); // neither quick nor stable
+    EXPECT_EQ(Policy::settleDelay(backoff, other, t), 4500ms);
+    Policy::noteSessionEnded(backoff, 19999ms, fatal, t); // neither quick nor stable
     EXPECT_EQ(backoff.quickDeathCount, 6);
-    Policy::noteSessionEnded(backoff, 20000ms, "fatal", t);
+    Policy::noteSessionEnded(backoff, 20000ms, fatal, t);
     EXPECT_EQ(backoff.quickDeathCount, 5);
 }
 

@@ -1,6 +1,7 @@
 #include "serial/SerialService.h"
 
 #include "PseudoTerminalPort.h"
+#include "common/SystemErrorText.h"
 #include "platform/linux/InotifyDeviceWatch.h"
 #include "platform/linux/LinuxSerialDeviceSource.h"
 #include "platform/linux/PosixSerialPortIO.h"
@@ -8,12 +9,14 @@
 #include "protocol/PeripheralHandler.h"
 #include "protocol/ProtocolWire.h"
 #include "serial/SerialDiagnostics.h"
+#include "support/TranslatedLocale.h"
 #include "trans/SerialProtocolRouter.h"
 #include "trans/TransHandler.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -144,6 +147,8 @@ protected:
     }
     qsizetype countLog(const QString& part) const { return logLines().filter(part).size(); }
 
+    void checkBusyPortHandling(const QString& busyText);
+
     // <sysfs>/class/tty/<name>/device one level below the USB device that names the
     // product, the way the ACM driver lays it out.
     void addSysfsTty(const QString& name, const QByteArray& product) {
@@ -264,7 +269,9 @@ TEST_F(SerialServiceTest, FollowsADeviceThatComesBackUnderAnotherName) {
     EXPECT_EQ(renumbered.readOnDevice(echo.size(), 3000ms), echo);
 }
 
-TEST_F(SerialServiceTest, NamesTheProgramHoldingABusyPortAndConnectsOnceItIsFree) {
+// A port held by another program: the attempts, the hint naming it, and the connection
+// once it lets go. `busyText` is the system's text for the refusal in the current locale.
+void SerialServiceTest::checkBusyPortHandling(const QString& busyText) {
     const int holder = ::open(QFile::encodeName(port_.path()).constData(),
                               O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(holder, 0);
@@ -273,16 +280,55 @@ TEST_F(SerialServiceTest, NamesTheProgramHoldingABusyPortAndConnectsOnceItIsFree
     const QString hint = ownCommandName() + " 占用 " + port_.path();
     ASSERT_TRUE(QTest::qWaitFor([&] { return service_->connectHint() == hint; }, waitMs))
         << service_->connectHint().toStdString();
-    EXPECT_TRUE(waitForLog("ERR open retry 1 after busy: 打开失败: Device or resource busy"));
+    EXPECT_TRUE(waitForLog("ERR open retry 1 after busy: 打开失败: " + busyText));
+    EXPECT_TRUE(waitForLog("ERR open retry 2 after busy: 打开失败: " + busyText));
     EXPECT_TRUE(waitForLog("ERR port busy: " + hint));
-    EXPECT_TRUE(waitForLog("SYS 连接失败 " + port_.path() +
-                           ": 打开失败: Device or resource busy · " + hint + " · 将自动重试"));
+    EXPECT_TRUE(waitForLog("SYS 连接失败 " + port_.path() + ": 打开失败: " + busyText + " · " +
+                           hint + " · 将自动重试"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return service_->statusText() == hint; }, waitMs));
     EXPECT_FALSE(service_->isConnected());
 
     ::close(holder);
     ASSERT_TRUE(waitConnected());
     EXPECT_TRUE(service_->connectHint().isEmpty());
+}
+
+TEST_F(SerialServiceTest, NamesTheProgramHoldingABusyPortAndConnectsOnceItIsFree) {
+    checkBusyPortHandling("Device or resource busy");
+}
+
+TEST_F(SerialServiceTest, ABusyPortIsHandledAlikeUnderATranslatedLocale) {
+    orvane::testing::TranslatedLocale chinese;
+    if (!chinese.available()) {
+        GTEST_SKIP() << chinese.skipReason();
+    }
+    const QString busyText = systemErrorText(EBUSY);
+    ASSERT_NE(busyText, "Device or resource busy");
+    checkBusyPortHandling(busyText);
+}
+
+TEST_F(SerialServiceTest, NamesAProgramThatOpenedTheConnectedPortWithoutALock) {
+    start();
+    ASSERT_TRUE(waitConnected());
+    const QString hint = "sleep 也打开了 " + port_.path() + "，可能会丢失数据";
+
+    QProcess reader;
+    reader.setStandardInputFile(port_.path());
+    reader.start("sleep", {"60"});
+    ASSERT_TRUE(reader.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service_->connectHint() == hint; }, waitMs))
+        << service_->connectHint().toStdString();
+    EXPECT_TRUE(waitForLog("WRN " + hint));
+    QTest::qWait(300); // several health checks: still one warning, still connected
+    EXPECT_EQ(countLog("WRN " + hint), 1);
+    EXPECT_TRUE(service_->isConnected());
+    const QByteArray echo = probe(5);
+    EXPECT_EQ(roundTrip(echo, echo.size()), echo);
+
+    reader.kill();
+    reader.waitForFinished();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return service_->connectHint().isEmpty(); }, waitMs));
+    EXPECT_TRUE(service_->isConnected());
 }
 
 TEST_F(SerialServiceTest, ASilentDeviceIsReopenedAfterTheEchoTimeout) {
@@ -339,8 +385,10 @@ TEST_F(SerialServiceTest, ABulkTransferLogsItsEndsAndSummarisesTheMiddle) {
     start();
     ASSERT_TRUE(waitConnected());
     std::atomic<int> handled{0};
-    service_->setFrameHandler([&](const QByteArray& frame) {
+    std::atomic<int> fromElsewhere{0};
+    service_->setFrameHandler([&](const QByteArray& frame, SerialDataSource source) {
         ++handled;
+        fromElsewhere += source == SerialDataSource::serial ? 0 : 1;
         return QList<QByteArray>{
             ProtocolWire::buildPacket(FrameChannel::trans, FrameType::GENERAL_REPLY,
                                       ProtocolWire::parseHeader(frame)->sn, QByteArray(1, 0))};
@@ -375,6 +423,7 @@ TEST_F(SerialServiceTest, ABulkTransferLogsItsEndsAndSummarisesTheMiddle) {
     }
     EXPECT_EQ(summarised, middles);
     EXPECT_EQ(handled, int(middles + 2));
+    EXPECT_EQ(fromElsewhere, 0);
 }
 
 TEST_F(SerialServiceTest, LineNoiseBecomesOneMergedWarning) {
@@ -424,8 +473,10 @@ TEST_F(SerialServiceTest, BluetoothFramesAreHandledAndAnsweredOverBluetooth) {
     timings.healthCheckInterval = 1h;
     create(timings);
     std::atomic<SerialDataSource> seen{SerialDataSource::unknown};
-    service_->setFrameHandler([&](const QByteArray& frame) {
+    std::atomic<SerialDataSource> told{SerialDataSource::unknown};
+    service_->setFrameHandler([&](const QByteArray& frame, SerialDataSource source) {
         seen = service_->currentDataSource();
+        told = source;
         return router_->handle(frame);
     });
     BluetoothCapture overBluetooth;
@@ -440,6 +491,7 @@ TEST_F(SerialServiceTest, BluetoothFramesAreHandledAndAnsweredOverBluetooth) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !overBluetooth.frames().isEmpty(); }, waitMs));
     EXPECT_EQ(overBluetooth.frames(), QList<QByteArray>{echo});
     EXPECT_EQ(seen.load(), SerialDataSource::bluetooth);
+    EXPECT_EQ(told.load(), SerialDataSource::bluetooth);
     EXPECT_EQ(service_->currentDataSource(), SerialDataSource::unknown);
     EXPECT_TRUE(service_->bluetoothConnected());
     EXPECT_TRUE(service_->isConnected());

@@ -1,5 +1,7 @@
 #include "PtyLink.h"
 
+#include "common/SystemErrorText.h"
+
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -20,7 +22,7 @@ namespace {
 constexpr qsizetype maxOutboxBytes = 4 * 1024 * 1024;
 
 QString errnoText() {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return systemErrorText(errno);
 }
 
 bool makeRaw(int fd) {

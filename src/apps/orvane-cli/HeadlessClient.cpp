@@ -1,5 +1,6 @@
 #include "apps/orvane-cli/HeadlessClient.h"
 
+#include "common/SystemErrorText.h"
 #include "platform/linux/InotifyDeviceWatch.h"
 #include "platform/linux/LinuxSerialDeviceSource.h"
 #include "platform/linux/PosixSerialPortIO.h"
@@ -130,7 +131,7 @@ void HeadlessClient::keep(const ClipboardEntry& entry) {
             continue;
         }
         if (::fsync(file.handle()) != 0) {
-            const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+            const QString reason = systemErrorText(errno);
             postWarning(QStringLiteral("文件未能写入磁盘: %1: %2").arg(path, reason));
         }
     }

@@ -4,7 +4,7 @@
 #include "common/Result.h"
 #include "protocol/PeripheralHandler.h"
 #include "serial/SerialService.h"
-#include "serial/SerialWorkQueue.h"
+#include "common/WorkQueue.h"
 #include "storage/AppStore.h"
 #include "trans/SendJob.h"
 #include "trans/SerialProtocolRouter.h"
@@ -71,7 +71,7 @@ private:
 
     const QString portPath_;
     std::unique_ptr<AppStore> store_; // null when the history is unavailable
-    SerialWorkQueue historyQueue_{QStringLiteral("com.orvane.cli.history")};
+    WorkQueue historyQueue_{QStringLiteral("com.orvane.cli.history")};
     std::shared_ptr<TransHandler> transHandler_;
     std::shared_ptr<PeripheralHandler> peripheralHandler_;
     std::shared_ptr<TransSender> transSender_;

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -230,6 +231,86 @@ std::optional<QString> LinuxSerialDeviceSource::describePortOccupier(const QStri
         }
     }
     return std::nullopt;
+}
+
+namespace {
+
+// Pseudo-terminal slaves are character devices 136-143 (256 minors each); their index is
+// what the master side's fdinfo reports as "tty-index".
+std::optional<qint64> ptyIndex(dev_t device) {
+    constexpr unsigned firstSlaveMajor = 136;
+    constexpr unsigned slaveMajors = 8;
+    const unsigned deviceMajor = major(device);
+    if (deviceMajor < firstSlaveMajor || deviceMajor >= firstSlaveMajor + slaveMajors) {
+        return std::nullopt;
+    }
+    return qint64(deviceMajor - firstSlaveMajor) * 256 + qint64(minor(device));
+}
+
+bool isPtyMasterOf(const QByteArray& procPid, const QByteArray& fd, qint64 index) {
+    QFile info(QFile::decodeName(procPid + "/fdinfo/" + fd));
+    if (!info.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray wanted = "tty-index:\t" + QByteArray::number(index);
+    for (const QByteArray& line : info.read(4096).split('\n')) {
+        if (line.trimmed() == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+QStringList LinuxSerialDeviceSource::otherOpeners(const QString& path) const {
+    dev_t port = 0;
+    if (!isCharacterDevice(QFile::encodeName(path), &port)) {
+        return {};
+    }
+    const std::optional<qint64> pty = ptyIndex(port);
+    const QByteArray proc = QFile::encodeName(config_.procRoot);
+    const QByteArray self = QByteArray::number(qint64(::getpid()));
+    const auto processes = directoryEntries(proc);
+    if (!processes) {
+        return {};
+    }
+    QList<std::pair<qint64, QString>> found;
+    for (const QByteArray& pid : *processes) {
+        bool numeric = false;
+        const qint64 number = pid.toLongLong(&numeric);
+        if (!numeric || pid == self) {
+            continue;
+        }
+        const QByteArray procPid = proc + '/' + pid;
+        const auto fds = directoryEntries(procPid + "/fd"); // fails for other users' processes
+        if (!fds) {
+            continue;
+        }
+        bool opener = false;
+        bool peer = false;
+        for (const QByteArray& fd : *fds) {
+            dev_t held = 0;
+            if (!isCharacterDevice(procPid + "/fd/" + fd, &held)) {
+                continue;
+            }
+            if (held == port) {
+                opener = true;
+            } else if (pty && isPtyMasterOf(procPid, fd, *pty)) {
+                peer = true;
+            }
+        }
+        if (opener && !peer) {
+            const QString command = readTrimmed(QFile::decodeName(procPid + "/comm"));
+            found.append({number, command.isEmpty() ? QString::fromLatin1(pid) : command});
+        }
+    }
+    std::sort(found.begin(), found.end());
+    QStringList commands;
+    for (const auto& entry : found) {
+        commands.append(entry.second);
+    }
+    return commands;
 }
 
 bool LinuxSerialDeviceSource::tryOpenExclusive(const QString& path) const {

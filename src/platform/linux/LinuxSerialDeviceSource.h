@@ -45,6 +45,9 @@ public:
     // /proc with a descriptor on the same character device. The descriptor scan sees only
     // what our permissions let us see, which for an ordinary user is our own processes.
     std::optional<QString> describePortOccupier(const QString& path) const override;
+    // A scan of /proc/<pid>/fd by device number; the pseudo-terminal peer is recognised by
+    // the "tty-index" that /proc/<pid>/fdinfo reports for a master descriptor.
+    QStringList otherOpeners(const QString& path) const override;
     // open() plus flock(LOCK_EX | LOCK_NB), the lock every other careful opener takes too.
     bool tryOpenExclusive(const QString& path) const override;
     bool isAccessible(const QString& path) const override;

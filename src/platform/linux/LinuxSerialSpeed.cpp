@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxSerialSpeed.h"
 
-#include "platform/linux/SystemErrorText.h"
+#include "platform/linux/LinuxSerialErrors.h"
 
 #include <asm/termbits.h>
 #include <cerrno>
@@ -28,8 +28,7 @@ constexpr StandardSpeed standardSpeeds[] = {
 };
 
 SerialSystemError lastError() {
-    const int code = errno;
-    return {code, systemErrorText(code)};
+    return LinuxSerialErrors::error(errno, LinuxSerialErrors::Call::configure);
 }
 
 qint64 outputSpeed(const termios2& tio) {
@@ -57,7 +56,7 @@ Result<qint64, SerialSystemError> readSpeed(int fd) {
 
 Result<qint64, SerialSystemError> setSpeed(int fd, qint64 baud) {
     if (baud <= 0 || baud > 0xFFFFFFFFLL) {
-        return fail(SerialSystemError{EINVAL, systemErrorText(EINVAL)});
+        return fail(LinuxSerialErrors::error(EINVAL, LinuxSerialErrors::Call::configure));
     }
     termios2 tio{};
     if (ioctl(fd, TCGETS2, &tio) != 0) {

@@ -1,7 +1,7 @@
 #include "platform/linux/PosixSerialPortIO.h"
 
+#include "platform/linux/LinuxSerialErrors.h"
 #include "platform/linux/LinuxSerialSpeed.h"
-#include "platform/linux/SystemErrorText.h"
 
 #include <QFile>
 
@@ -22,16 +22,20 @@ namespace orvane {
 
 namespace {
 
-SerialSystemError errorFor(int code) {
-    return {code, systemErrorText(code)};
+using LinuxSerialErrors::Call;
+
+SerialSystemError openError(int code) {
+    // Refused by flock() or TIOCEXCL: "busy" whichever of the two it was.
+    return LinuxSerialErrors::error(code == EWOULDBLOCK ? EBUSY : code, Call::open);
 }
 
 SerialIOCount ioResult(ssize_t result) {
     if (result >= 0) {
-        return {qint64(result), false, {}};
+        return {qint64(result), false, {}, SerialErrorKind::other};
     }
     const int code = errno;
-    return {-1, code == EINTR || code == EAGAIN || code == EWOULDBLOCK, systemErrorText(code)};
+    const SerialSystemError error = LinuxSerialErrors::error(code, Call::transfer);
+    return {-1, code == EINTR || code == EAGAIN || code == EWOULDBLOCK, error.text, error.kind};
 }
 
 constexpr short brokenEvents = POLLERR | POLLHUP | POLLNVAL;
@@ -75,14 +79,13 @@ Result<int, SerialSystemError> PosixSerialPortIO::openExclusive(const QString& p
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        const int code = errno;
-        return fail(errorFor(code == EWOULDBLOCK ? EBUSY : code));
+        return fail(openError(errno));
     }
     // The lock comes first: a loser must not touch TIOCEXCL, which belongs to the holder.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int code = errno;
         ::close(fd);
-        return fail(errorFor(code == EWOULDBLOCK ? EBUSY : code));
+        return fail(openError(code));
     }
     // Refused by non-tty nodes; the terminal setup that follows reports those properly.
     (void)ioctl(fd, TIOCEXCL);
@@ -100,7 +103,8 @@ void PosixSerialPortIO::closePort(int fd) {
 Status<SerialPortIO::RawModeFailure> PosixSerialPortIO::makeRaw(int fd, qint64 initialBaud) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
-        return fail(RawModeFailure{RawModeStep::getAttributes, errorFor(errno)});
+        return fail(RawModeFailure{RawModeStep::getAttributes,
+                                   LinuxSerialErrors::error(errno, Call::configure)});
     }
     // Every byte must arrive as sent: no break, parity or newline processing, no software
     // flow control (its XON/XOFF bytes occur in binary frames).
@@ -117,7 +121,8 @@ Status<SerialPortIO::RawModeFailure> PosixSerialPortIO::makeRaw(int fd, qint64 i
         cfsetospeed(&tio, speed);
     }
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-        return fail(RawModeFailure{RawModeStep::setAttributes, errorFor(errno)});
+        return fail(RawModeFailure{RawModeStep::setAttributes,
+                                   LinuxSerialErrors::error(errno, Call::configure)});
     }
     return Done{};
 }

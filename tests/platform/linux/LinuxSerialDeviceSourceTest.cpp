@@ -209,6 +209,46 @@ TEST_F(LinuxSerialDeviceSourceTest, NamesTheLockHolderBeforeOtherProcessesWithTh
     holder.waitForFinished();
 }
 
+TEST_F(LinuxSerialDeviceSourceTest, NamesOtherOpenersButNotOurselvesOrThePseudoTerminalPeer) {
+    // The "device": another process that holds both sides of a pseudo-terminal, the way the
+    // device simulator does. It is the line's other end, not a competing reader.
+    QProcess peer;
+    peer.start("python3", {"-c", "import os, pty, sys, time\n"
+                                 "m, s = pty.openpty()\n"
+                                 "print(os.ttyname(s), flush=True)\n"
+                                 "time.sleep(60)\n"});
+    ASSERT_TRUE(peer.waitForStarted());
+    ASSERT_TRUE(peer.waitForReadyRead(10000));
+    const QString slave = QString::fromLocal8Bit(peer.readLine()).trimmed();
+    ASSERT_TRUE(QFile::link(slave, dev() + "/ttyACM0"));
+    const QString path = dev() + "/ttyACM0";
+    const LinuxSerialDeviceSource source(config());
+
+    const int ours = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(ours, 0);
+    EXPECT_EQ(source.otherOpeners(path), QStringList());
+
+    // A program that simply opened the port, without any lock.
+    QProcess reader;
+    reader.setStandardInputFile(path);
+    reader.start("sleep", {"60"});
+    ASSERT_TRUE(reader.waitForStarted());
+    const QDeadlineTimer deadline(5000);
+    while (source.otherOpeners(path).isEmpty() && !deadline.hasExpired()) {
+        QThread::msleep(10);
+    }
+    EXPECT_EQ(source.otherOpeners(path), QStringList{"sleep"});
+    EXPECT_TRUE(source.tryOpenExclusive(path)); // it takes no lock, so nothing keeps us out
+
+    reader.kill();
+    reader.waitForFinished();
+    EXPECT_EQ(source.otherOpeners(path), QStringList());
+    EXPECT_EQ(source.otherOpeners(dev() + "/ttyACM404"), QStringList());
+    ::close(ours);
+    peer.kill();
+    peer.waitForFinished();
+}
+
 TEST_F(LinuxSerialDeviceSourceTest, ExclusiveOpenIsRefusedWhileAnotherLockIsHeld) {
     link(a_, "ttyUSB0");
     const QString path = dev() + "/ttyUSB0";

@@ -1,4 +1,4 @@
-#include "serial/SerialWorkQueue.h"
+#include "common/WorkQueue.h"
 
 #include <QtGlobal>
 
@@ -7,7 +7,7 @@
 
 namespace orvane {
 
-SerialWorkQueue::SerialWorkQueue(QString label)
+WorkQueue::WorkQueue(QString label)
     : label_(std::move(label)) {
     thread_ = std::thread([this] { run(); });
     QString shortName = label_;
@@ -15,11 +15,11 @@ SerialWorkQueue::SerialWorkQueue(QString label)
     pthread_setname_np(thread_.native_handle(), shortName.left(15).toUtf8().constData());
 }
 
-SerialWorkQueue::~SerialWorkQueue() {
+WorkQueue::~WorkQueue() {
     stop();
 }
 
-void SerialWorkQueue::stop() {
+void WorkQueue::stop() {
     Q_ASSERT(!isCurrentThread());
     {
         std::lock_guard lock(mutex_);
@@ -37,7 +37,7 @@ void SerialWorkQueue::stop() {
     }
 }
 
-void SerialWorkQueue::post(std::function<void()> task) {
+void WorkQueue::post(std::function<void()> task) {
     {
         std::lock_guard lock(mutex_);
         if (stopped_) {
@@ -48,7 +48,7 @@ void SerialWorkQueue::post(std::function<void()> task) {
     wakeUp_.notify_one();
 }
 
-bool SerialWorkQueue::runAndWait(std::function<void()> task, std::chrono::milliseconds timeout) {
+bool WorkQueue::runAndWait(std::function<void()> task, std::chrono::milliseconds timeout) {
     struct Completion {
         std::mutex mutex;
         std::condition_variable done;
@@ -74,7 +74,7 @@ bool SerialWorkQueue::runAndWait(std::function<void()> task, std::chrono::millis
     return completion->done.wait_for(lock, timeout, [&] { return completion->finished; });
 }
 
-void SerialWorkQueue::run() {
+void WorkQueue::run() {
     for (;;) {
         std::function<void()> task;
         {

@@ -11,19 +11,19 @@
 
 namespace orvane {
 
-// A named serial work queue: one thread that runs the tasks posted to it, one at a time,
+// A named work queue: one thread that runs the tasks posted to it, one at a time,
 // in the order they were posted. Stopping (or destroying) it runs what is still queued
 // and joins the thread, so tasks may capture their owner as long as the owner outlives
 // the queue.
-class SerialWorkQueue {
+class WorkQueue {
 public:
     // `label` is the queue's reverse-DNS name ("com.orvane.serial.read"); the thread is
     // named after its part behind "com.orvane." since thread names hold 15 characters.
-    explicit SerialWorkQueue(QString label);
-    ~SerialWorkQueue();
+    explicit WorkQueue(QString label);
+    ~WorkQueue();
 
-    SerialWorkQueue(const SerialWorkQueue&) = delete;
-    SerialWorkQueue& operator=(const SerialWorkQueue&) = delete;
+    WorkQueue(const WorkQueue&) = delete;
+    WorkQueue& operator=(const WorkQueue&) = delete;
 
     const QString& label() const { return label_; }
 

@@ -1,4 +1,4 @@
-#include "serial/SerialWorkQueue.h"
+#include "common/WorkQueue.h"
 
 #include <atomic>
 #include <chrono>
@@ -12,8 +12,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(SerialWorkQueueTest, RunsTasksInOrderIncludingThoseQueuedWhileStopping) {
-    SerialWorkQueue queue(QStringLiteral("com.orvane.test.queue"));
+TEST(WorkQueueTest, RunsTasksInOrderIncludingThoseQueuedWhileStopping) {
+    WorkQueue queue(QStringLiteral("com.orvane.test.queue"));
     std::mutex lock;
     std::vector<int> ran;
     const auto record = [&](int n) {
@@ -30,8 +30,8 @@ TEST(SerialWorkQueueTest, RunsTasksInOrderIncludingThoseQueuedWhileStopping) {
     EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
 }
 
-TEST(SerialWorkQueueTest, AStoppedQueueDropsWhatIsPostedAndDoesNotWaitForIt) {
-    SerialWorkQueue queue(QStringLiteral("com.orvane.test.queue"));
+TEST(WorkQueueTest, AStoppedQueueDropsWhatIsPostedAndDoesNotWaitForIt) {
+    WorkQueue queue(QStringLiteral("com.orvane.test.queue"));
     queue.stop();
     std::atomic<bool> ran = false;
     queue.post([&] { ran = true; });
@@ -42,8 +42,8 @@ TEST(SerialWorkQueueTest, AStoppedQueueDropsWhatIsPostedAndDoesNotWaitForIt) {
     EXPECT_FALSE(ran);
 }
 
-TEST(SerialWorkQueueTest, RunAndWaitReportsWhetherTheTaskFinishedInTime) {
-    SerialWorkQueue queue(QStringLiteral("com.orvane.test.queue"));
+TEST(WorkQueueTest, RunAndWaitReportsWhetherTheTaskFinishedInTime) {
+    WorkQueue queue(QStringLiteral("com.orvane.test.queue"));
     std::atomic<int> value = 0;
     EXPECT_TRUE(queue.runAndWait([&] { value = 7; }, 5s));
     EXPECT_EQ(value, 7);
