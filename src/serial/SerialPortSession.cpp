@@ -70,7 +70,7 @@ Status<SerialPortError> SerialPortSession::open() {
         // A previous loop is still winding down; it must be gone before a new one starts.
         waitUntil([this] { return !readerRunning_; }, readerStopWait, readerStopStep);
         if (readerRunning_) {
-            if (isOpen_ && fdUsable(currentFd())) {
+            if (isOpen_ && currentFdUsable()) {
                 return Done{};
             }
             return fail(SerialPortError::configureFailed(
@@ -188,7 +188,7 @@ Status<SerialPortError> SerialPortSession::beginSession() {
 
     waitUntil([this] { return readerRunning_.load(); }, readerStartWait, readerStartStep);
 
-    if (readerRunning_ && fdUsable(currentFd())) {
+    if (readerRunning_ && currentFdUsable()) {
         StateChangeCallback callback;
         {
             std::lock_guard lock(callbackLock_);
@@ -253,7 +253,7 @@ void SerialPortSession::readLoop() {
 
 void SerialPortSession::handleLostDescriptor() {
     hardwareReconnectRequested_ = false;
-    if (fdUsable(currentFd())) {
+    if (currentFdUsable()) {
         // The notice was for another device, or came early: look again when the owner asks.
         deferredHardwareReconnect_ = true;
         waitingReconnect_ = false;
@@ -292,7 +292,7 @@ bool SerialPortSession::reopenInReadLoop() {
     }
     lastReopenAttemptAt_ = now;
 
-    if (fdUsable(currentFd())) {
+    if (currentFdUsable()) {
         waitingReconnect_ = false;
         deferredHardwareReconnect_ = false;
         return true;
@@ -381,7 +381,7 @@ bool SerialPortSession::reopenWithPortLock() {
 }
 
 void SerialPortSession::reportReopenFailure(const QString& reason) {
-    if (fdUsable(currentFd())) {
+    if (currentFdUsable()) {
         return;
     }
     ++suppressedReopenErrorCount_;
@@ -404,7 +404,7 @@ qint64 SerialPortSession::readAvailable(int fd, QByteArray& readBuffer) {
     case SerialPortIO::WaitResult::woken:
         return 0;
     case SerialPortIO::WaitResult::hangup:
-        return fdUsable(currentFd()) ? 0 : -1;
+        return currentFdUsable() ? 0 : -1;
     case SerialPortIO::WaitResult::readable:
         break;
     }
@@ -611,11 +611,11 @@ bool SerialPortSession::writeOnce(const QByteArray& data) {
 // ---- Owner queries and notices --------------------------------------------------------
 
 bool SerialPortSession::isReadyForWrite() const {
-    return isOpen_ && !waitingReconnect_ && fdUsable(currentFd());
+    return isOpen_ && !waitingReconnect_ && currentFdUsable();
 }
 
 void SerialPortSession::noteHardwareDisconnect() {
-    if (fdUsable(currentFd())) {
+    if (currentFdUsable()) {
         deferredHardwareReconnect_ = true;
         hardwareReconnectRequested_ = false;
     } else {
@@ -628,7 +628,7 @@ void SerialPortSession::consumeDeferredHardwareReconnectIfNeeded() {
     if (!deferredHardwareReconnect_.exchange(false)) {
         return;
     }
-    if (!fdUsable(currentFd())) {
+    if (!currentFdUsable()) {
         hardwareReconnectRequested_ = true;
         io_->wake();
     }
@@ -688,6 +688,11 @@ void SerialPortSession::resetTotalRxBytes() {
 int SerialPortSession::currentFd() const {
     std::lock_guard lock(fdLock_);
     return fd_;
+}
+
+bool SerialPortSession::currentFdUsable() const {
+    std::lock_guard lock(fdLock_);
+    return fdUsable(fd_);
 }
 
 int SerialPortSession::takeFd() {
