@@ -210,6 +210,15 @@ TEST_F(OrvaneCliTest, SendFailsClearlyWithoutALinkOrAnItem) {
     EXPECT_EQ(stderr_.count("串口 " + missing + " 不存在 · " + work_.path() + " 中没有串口"), 1)
         << stderr_.toStdString();
 
+    // Interrupted while waiting for the link: 130, and the script hears why.
+    startCli({"send", missing, "--text", "x", "--wait", "30", "--json"});
+    ASSERT_TRUE(waitForLog("不存在")) << log_.toStdString();
+    cli_.terminate();
+    ASSERT_TRUE(cli_.waitForFinished(5000));
+    EXPECT_EQ(cli_.exitCode(), 130);
+    EXPECT_EQ(QJsonDocument::fromJson(cli_.readAllStandardOutput()).object().value("error"),
+              "已取消");
+
     EXPECT_EQ(runCli({"send", missing, "--file", work_.filePath("none"), "--json"}), 1);
     EXPECT_TRUE(stderr_.contains("文件不存在")) << stderr_.toStdString();
     const auto result = QJsonDocument::fromJson(stdout_).object();
