@@ -9,12 +9,14 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orvane::SerialDiagnostics {
@@ -32,6 +34,7 @@ std::mutex directoryMutex;
 QString directoryOverride;
 
 std::mutex stderrMutex;
+std::atomic<bool> infoOnStandardError{true};
 
 QString resolvedDirectory() {
     {
@@ -45,12 +48,16 @@ QString resolvedDirectory() {
 }
 
 void writeSystemLog(bool isError, const QString& message) {
+    if (!isError && !infoOnStandardError.load(std::memory_order_relaxed)) {
+        return;
+    }
+    const bool journal = standardErrorIsJournal();
     QByteArray out;
     // One prefixed line per message line, so a multi-line message keeps its level in the
     // journal.
     const QStringList lines = message.split(u'\n');
     for (const QString& line : lines) {
-        out += systemLogLine(isError, line);
+        out += systemLogLine(isError, line, journal);
         out += '\n';
     }
     std::lock_guard lock(stderrMutex);
@@ -192,9 +199,38 @@ LogFileWriter& writer() {
 
 } // namespace
 
-QByteArray systemLogLine(bool isError, const QString& message) {
-    return (isError ? QByteArrayLiteral("<3>") : QByteArrayLiteral("<6>")) + subsystem + '/' +
-           category + ": " + message.toUtf8();
+void setInfoOnStandardError(bool enabled) {
+    infoOnStandardError.store(enabled, std::memory_order_relaxed);
+}
+
+bool isJournalStream(int fd, const QByteArray& journalStream) {
+    const qsizetype colon = journalStream.indexOf(':');
+    if (colon <= 0) {
+        return false;
+    }
+    bool deviceOk = false;
+    bool inodeOk = false;
+    const qulonglong device = journalStream.left(colon).toULongLong(&deviceOk);
+    const qulonglong inode = journalStream.mid(colon + 1).toULongLong(&inodeOk);
+    struct stat info {};
+    if (!deviceOk || !inodeOk || ::fstat(fd, &info) != 0) {
+        return false;
+    }
+    return info.st_dev == device && info.st_ino == inode;
+}
+
+bool standardErrorIsJournal() {
+    // Checked at each write: standard error may be redirected while the program runs.
+    static const QByteArray journalStream = qgetenv("JOURNAL_STREAM");
+    return !journalStream.isEmpty() && isJournalStream(STDERR_FILENO, journalStream);
+}
+
+QByteArray systemLogLine(bool isError, const QString& message, bool forJournal) {
+    QByteArray line;
+    if (forJournal) {
+        line = isError ? QByteArrayLiteral("<3>") : QByteArrayLiteral("<6>");
+    }
+    return line + subsystem + '/' + category + ": " + message.toUtf8();
 }
 
 void info(const QString& message) {

@@ -9,8 +9,8 @@
 namespace orvane {
 
 // The developer's diagnostics log, usable from any thread. Every line goes to the system
-// log (standard error with an sd-daemon level prefix, which the session's journal picks up)
-// and to `serial.log`, a size-capped text file in the log directory. Error lines are also
+// log (standard error; with an sd-daemon level prefix when the journal reads it, plain in a
+// terminal) and to `serial.log`, a size-capped text file in the log directory. Error lines are also
 // handed to the installed UI callback so that the user sees them in the debug log.
 //
 // File writes happen on one worker thread ("com.orvane.serial.logfile") in the order the
@@ -24,7 +24,7 @@ using UILineCallback = std::function<void(const QString& direction, const QStrin
 
 inline constexpr char fileQueueName[] = "com.orvane.serial.logfile";
 inline constexpr char logFileName[] = "serial.log";
-inline constexpr char subsystem[] = "com.orvane.mac";
+inline constexpr char subsystem[] = "com.orvane.linux";
 inline constexpr char category[] = "serial";
 // Past this size the file is cut to its last maxLogFileBytes / 2 bytes.
 inline constexpr qint64 maxLogFileBytes = 524288;
@@ -54,9 +54,19 @@ bool flush(int timeoutMs = 2000);
 // `maxBytes`. The cut may fall inside a line. Failures leave the file as it was.
 void trimLogFile(const QString& path, qint64 maxBytes);
 
-// The system log line for one message line, without the newline: "<6>" or "<3>",
-// "com.orvane.mac/serial: ", message.
-QByteArray systemLogLine(bool isError, const QString& message);
+// Whether info lines reach standard error (on by default; error lines always do). A
+// command-line program turns them off unless asked to be verbose; serial.log keeps them.
+void setInfoOnStandardError(bool enabled);
+
+// Whether `fd` is the stream that the journal reads: `journalStream` is the value of
+// JOURNAL_STREAM ("<device>:<inode>", set by the service manager), which a child inherits
+// even when its standard error has since been pointed elsewhere, hence the comparison.
+bool isJournalStream(int fd, const QByteArray& journalStream);
+bool standardErrorIsJournal();
+
+// The system log line for one message line, without the newline: "com.orvane.linux/serial: "
+// and the message, behind "<6>" or "<3>" for the journal, which takes it as the priority.
+QByteArray systemLogLine(bool isError, const QString& message, bool forJournal);
 
 } // namespace SerialDiagnostics
 

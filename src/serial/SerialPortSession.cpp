@@ -59,7 +59,7 @@ Status<SerialPortError> SerialPortSession::open() {
         // A previous loop is still winding down; it must be gone before a new one starts.
         waitUntil([this] { return !readerRunning_; }, readerStopWait, readerStopStep);
         if (readerRunning_) {
-            if (isOpen_ && fdUsable(currentFd())) {
+            if (isOpen_ && currentFdUsable()) {
                 return Done{};
             }
             return fail(SerialPortError::configureFailed(
@@ -180,7 +180,7 @@ Status<SerialPortError> SerialPortSession::beginSession() {
 
     waitUntil([this] { return readerRunning_.load(); }, readerStartWait, readerStartStep);
 
-    if (readerRunning_ && fdUsable(currentFd())) {
+    if (readerRunning_ && currentFdUsable()) {
         StateChangeCallback callback;
         {
             std::lock_guard lock(callbackLock_);
@@ -333,11 +333,11 @@ bool SerialPortSession::writeOnce(const QByteArray& data) {
 // ---- Owner queries and notices --------------------------------------------------------
 
 bool SerialPortSession::isReadyForWrite() const {
-    return isOpen_ && !waitingReconnect_ && fdUsable(currentFd());
+    return isOpen_ && !waitingReconnect_ && currentFdUsable();
 }
 
 void SerialPortSession::noteHardwareDisconnect() {
-    if (fdUsable(currentFd())) {
+    if (currentFdUsable()) {
         deferredHardwareReconnect_ = true;
         hardwareReconnectRequested_ = false;
     } else {
@@ -350,7 +350,7 @@ void SerialPortSession::consumeDeferredHardwareReconnectIfNeeded() {
     if (!deferredHardwareReconnect_.exchange(false)) {
         return;
     }
-    if (!fdUsable(currentFd())) {
+    if (!currentFdUsable()) {
         hardwareReconnectRequested_ = true;
         io_->wake();
     }
@@ -424,6 +424,11 @@ void SerialPortSession::resetTotalRxBytes() {
 int SerialPortSession::currentFd() const {
     std::lock_guard lock(fdLock_);
     return fd_;
+}
+
+bool SerialPortSession::currentFdUsable() const {
+    std::lock_guard lock(fdLock_);
+    return fdUsable(fd_);
 }
 
 int SerialPortSession::takeFd() {

@@ -158,6 +158,10 @@ private:
     int currentFd() const;
     int takeFd();
     bool fdUsable(int fd) const { return fd >= 0 && io_->isUsable(fd); }
+    // The held descriptor checked under fdLock_: another thread may take and close it at
+    // any moment, and a descriptor number checked after its close may already name a
+    // different file.
+    bool currentFdUsable() const;
     void setLastError(std::optional<QString> error, SerialErrorKind kind = SerialErrorKind::other);
     bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit,
                    std::chrono::milliseconds step);

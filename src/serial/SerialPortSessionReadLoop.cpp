@@ -66,7 +66,7 @@ void SerialPortSession::readLoop() {
 
 void SerialPortSession::handleLostDescriptor() {
     hardwareReconnectRequested_ = false;
-    if (fdUsable(currentFd())) {
+    if (currentFdUsable()) {
         // The notice was for another device, or came early: look again when the owner asks.
         deferredHardwareReconnect_ = true;
         waitingReconnect_ = false;
@@ -105,7 +105,7 @@ bool SerialPortSession::reopenInReadLoop() {
     }
     lastReopenAttemptAt_ = now;
 
-    if (fdUsable(currentFd())) {
+    if (currentFdUsable()) {
         waitingReconnect_ = false;
         deferredHardwareReconnect_ = false;
         return true;
@@ -194,7 +194,7 @@ bool SerialPortSession::reopenWithPortLock() {
 }
 
 void SerialPortSession::reportReopenFailure(const QString& reason) {
-    if (fdUsable(currentFd())) {
+    if (currentFdUsable()) {
         return;
     }
     ++suppressedReopenErrorCount_;
@@ -217,7 +217,7 @@ qint64 SerialPortSession::readAvailable(int fd, QByteArray& readBuffer) {
     case SerialPortIO::WaitResult::woken:
         return 0;
     case SerialPortIO::WaitResult::hangup:
-        return fdUsable(currentFd()) ? 0 : -1;
+        return currentFdUsable() ? 0 : -1;
     case SerialPortIO::WaitResult::readable:
         break;
     }

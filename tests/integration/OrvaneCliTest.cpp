@@ -9,14 +9,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orvane;
 
@@ -50,6 +55,7 @@ protected:
             return -1;
         }
         stderr_ = QString::fromUtf8(cli_.readAllStandardError());
+        stdout_ = cli_.readAllStandardOutput();
         return cli_.exitCode();
     }
 
@@ -103,6 +109,7 @@ protected:
     QTemporaryDir work_;
     QProcess cli_;
     QString stderr_;
+    QByteArray stdout_;
     QString log_; // standard error of a running program, as far as read
 };
 
@@ -195,15 +202,182 @@ TEST_F(OrvaneCliTest, SendDeliversTextFileAndImageToTheDevice) {
 }
 
 TEST_F(OrvaneCliTest, SendFailsClearlyWithoutALinkOrAnItem) {
-    EXPECT_EQ(runCli({"send", work_.filePath("no-such-port"), "--text", "x", "--wait", "1"}), 1);
-    EXPECT_TRUE(stderr_.contains("串口未连接")) << stderr_.toStdString();
-
-    EXPECT_EQ(runCli({"send", work_.filePath("no-such-port"), "--file", work_.filePath("none")}),
+    const QString missing = work_.filePath("no-such-port");
+    EXPECT_EQ(runCli({"send", missing, "--text", "x", "--wait", "1", "--dev-dir", work_.path()}),
               1);
-    EXPECT_TRUE(stderr_.contains("文件不存在")) << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains("串口未连接")) << stderr_.toStdString();
+    // Said once, at the start, with the ports that do exist (none here).
+    EXPECT_EQ(stderr_.count("串口 " + missing + " 不存在 · " + work_.path() + " 中没有串口"), 1)
+        << stderr_.toStdString();
 
-    EXPECT_EQ(runCli({"send", work_.filePath("p"), "--text", "a", "--file", "b"}), 2);
-    EXPECT_EQ(runCli({"sing", work_.filePath("p")}), 2);
+    // Interrupted while waiting for the link: 130, and the script hears why.
+    startCli({"send", missing, "--text", "x", "--wait", "30", "--json"});
+    ASSERT_TRUE(waitForLog("不存在")) << log_.toStdString();
+    cli_.terminate();
+    ASSERT_TRUE(cli_.waitForFinished(5000));
+    EXPECT_EQ(cli_.exitCode(), 130);
+    EXPECT_EQ(QJsonDocument::fromJson(cli_.readAllStandardOutput()).object().value("error"),
+              "已取消");
+
+    EXPECT_EQ(runCli({"send", missing, "--file", work_.filePath("none"), "--json"}), 1);
+    EXPECT_TRUE(stderr_.contains("文件不存在")) << stderr_.toStdString();
+    const auto result = QJsonDocument::fromJson(stdout_).object();
+    EXPECT_EQ(result.value("result").toString(), "failed");
+    EXPECT_TRUE(result.value("error").toString().contains("文件不存在"));
+}
+
+// Usage errors end with 2 before anything is opened; --help lists the exit codes.
+TEST_F(OrvaneCliTest, CommandLineRefusesWhatTheCommandDoesNotTake) {
+    const QString port = work_.filePath("p");
+    EXPECT_EQ(runCli({"send", port, "--text", "a", "--file", "b"}), 2);
+    EXPECT_EQ(runCli({"sing", port}), 2);
+    EXPECT_EQ(runCli({"listen", port, "--no-such-option"}), 2);
+    EXPECT_TRUE(stderr_.contains("no-such-option")) << stderr_.toStdString();
+    EXPECT_EQ(runCli({"listen", port, "--text", "a"}), 2);
+    EXPECT_TRUE(stderr_.contains("--text is not an option of listen")) << stderr_.toStdString();
+    EXPECT_EQ(runCli({"ports", "--wait", "3"}), 2);
+    EXPECT_EQ(runCli({"ports", port}), 2);
+    EXPECT_EQ(runCli({"listen"}), 2);
+    for (const char* wait : {"0", "3601", "-1", "abc", "99999999999"}) {
+        EXPECT_EQ(runCli({"send", port, "--text", "a", "--wait", wait}), 2) << wait;
+    }
+    EXPECT_EQ(runCli({"--help"}), 0);
+    const QString help = QString::fromUtf8(stdout_);
+    for (const char* code : {"0 ", "1 ", "2 ", "130 "}) {
+        EXPECT_TRUE(help.contains(QStringLiteral("  ") + code)) << code;
+    }
+    EXPECT_TRUE(help.contains("ports [--json]"));
+}
+
+TEST_F(OrvaneCliTest, SendJsonReportsEveryProgressValueInOrderThenTheResult) {
+    QTemporaryDir saved;
+    ASSERT_TRUE(saved.isValid());
+    DevsimProcess device({"--interval", "200", "--save-dir", saved.path()});
+    ASSERT_TRUE(device.waitFor("plugged"));
+    const QByteArray picture = QByteArray("\x89PNG\r\n\x1a\n", 8) + patternedBytes(96);
+    ASSERT_EQ(runCli({"send", device.link, "--image", writeWorkFile("p.png", picture), "--json"}),
+              0)
+        << stderr_.toStdString();
+    QList<int> progress;
+    QJsonObject result;
+    for (const QByteArray& line : stdout_.split('\n')) {
+        if (line.isEmpty()) {
+            continue;
+        }
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        ASSERT_TRUE(result.isEmpty()) << "a line after the result: " << line.toStdString();
+        if (object.contains("progress")) {
+            progress.append(object.value("progress").toInt());
+        } else {
+            result = object;
+        }
+    }
+    EXPECT_EQ(progress, (QList<int>{0, 1, 3, 5, 33, 99, 99, 100}));
+    EXPECT_EQ(result.value("result").toString(), "sent");
+    EXPECT_EQ(result.value("bytes").toInteger(), picture.size());
+    EXPECT_FALSE(stderr_.contains("发送 [")) << "no progress bar besides the JSON";
+    const auto received = device.waitFor("receive_done");
+    ASSERT_TRUE(received);
+    EXPECT_EQ(readTestFile(received->value("savedTo").toString()), picture);
+}
+
+// A port of our own making: the test keeps the master side and lets go of the slave, so
+// that nothing but a deliberate holder has it open.
+struct IdlePseudoTerminal {
+    explicit IdlePseudoTerminal(const QString& linkPath) {
+        int slave = -1;
+        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) {
+            linked = ::symlink(::ttyname(slave), QFile::encodeName(linkPath).constData()) == 0;
+            ::close(slave);
+        }
+    }
+    ~IdlePseudoTerminal() {
+        if (master >= 0) {
+            ::close(master);
+        }
+    }
+    int master = -1;
+    bool linked = false;
+};
+
+TEST_F(OrvaneCliTest, PortsListsCandidatesWithWhetherTheyOpenAndWhoHoldsThem) {
+    const QString dir = work_.path();
+    IdlePseudoTerminal free(dir + "/ttyACM0");
+    IdlePseudoTerminal held(dir + "/ttyUSB3");
+    IdlePseudoTerminal other(dir + "/console0"); // not a serial port name
+    ASSERT_TRUE(free.linked && held.linked && other.linked);
+    QProcess holder;
+    holder.start(QStringLiteral("flock"), {"--exclusive", dir + "/ttyUSB3", "sleep", "30"});
+    ASSERT_TRUE(holder.waitForStarted(3000));
+    QThread::msleep(300);
+
+    ASSERT_EQ(runCli({"ports", "--json", "--dev-dir", dir}), 0) << stderr_.toStdString();
+    const QJsonArray ports = QJsonDocument::fromJson(stdout_).array();
+    ASSERT_EQ(ports.size(), 2) << stdout_.toStdString();
+    const QJsonObject first = ports[0].toObject();
+    EXPECT_EQ(first.value("path").toString(), dir + "/ttyACM0");
+    EXPECT_EQ(first.value("label").toString(), dir + "/ttyACM0");
+    EXPECT_TRUE(first.value("free").toBool());
+    EXPECT_TRUE(first.value("holder").isNull());
+    const QJsonObject second = ports[1].toObject();
+    EXPECT_EQ(second.value("path").toString(), dir + "/ttyUSB3");
+    EXPECT_FALSE(second.value("free").toBool());
+    EXPECT_TRUE(QStringList({"flock", "sleep"}).contains(second.value("holder").toString()))
+        << second.value("holder").toString().toStdString();
+
+    ASSERT_EQ(runCli({"ports", "--dev-dir", dir}), 0);
+    const QString text = QString::fromUtf8(stdout_);
+    EXPECT_TRUE(text.contains(dir + "/ttyACM0 · 可以打开")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QRegularExpression("ttyUSB3 · (flock|sleep) 占用")))
+        << text.toStdString();
+    holder.kill();
+    holder.waitForFinished(3000);
+}
+
+// Under the journal each line carries its priority; in a terminal or a file lines are plain
+// and the protocol lines appear only with --verbose.
+TEST_F(OrvaneCliTest, StandardErrorIsPrefixedOnlyForTheJournal) {
+    DevsimProcess device({"--interval", "200"});
+    ASSERT_TRUE(device.waitFor("plugged"));
+    const QString errFile = work_.filePath("stderr.txt");
+    const auto runTo = [&](const QStringList& args, bool journal) {
+        QFile(errFile).open(QIODevice::WriteOnly | QIODevice::Truncate);
+        struct stat info {};
+        EXPECT_EQ(::stat(QFile::encodeName(errFile).constData(), &info), 0);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", dataHome_.path());
+        env.remove("JOURNAL_STREAM");
+        if (journal) {
+            env.insert(
+                "JOURNAL_STREAM",
+                QStringLiteral("%1:%2").arg(qulonglong(info.st_dev)).arg(qulonglong(info.st_ino)));
+        }
+        QProcess cli;
+        cli.setProcessEnvironment(env);
+        cli.setStandardErrorFile(errFile, QIODevice::Append);
+        cli.start(QStringLiteral(ORVANE_CLI_PATH), args);
+        EXPECT_TRUE(cli.waitForFinished(waitMs));
+        return QString::fromUtf8(readTestFile(errFile)).split('\n', Qt::SkipEmptyParts);
+    };
+
+    const QStringList plain = runTo({"send", device.link, "--text", "a"}, false);
+    ASSERT_FALSE(plain.isEmpty());
+    for (const QString& line : plain) {
+        EXPECT_FALSE(line.startsWith('<')) << line.toStdString();
+        EXPECT_FALSE(line.contains("com.orvane.linux/serial")) << line.toStdString();
+    }
+    const QStringList verbose = runTo({"send", device.link, "--text", "a", "--verbose"}, false);
+    EXPECT_TRUE(verbose.join('\n').contains("com.orvane.linux/serial: SYS "))
+        << verbose.join('\n').toStdString();
+
+    const QStringList journal =
+        runTo({"send", work_.filePath("gone"), "--text", "a", "--wait", "1", "--verbose"}, true);
+    ASSERT_FALSE(journal.isEmpty());
+    for (const QString& line : journal) {
+        EXPECT_TRUE(QRegularExpression("^<[346]>").match(line).hasMatch()) << line.toStdString();
+    }
+    EXPECT_TRUE(journal.contains("<3>串口未连接 · 等待 " + work_.filePath("gone") + " 重新枚举…"))
+        << journal.join('\n').toStdString();
 }
 
 TEST_F(OrvaneCliTest, SendToAPortHeldByAnotherProgramNamesTheHolder) {
@@ -247,7 +421,7 @@ TEST_F(OrvaneCliTest, ListenComesBackAfterTheDeviceIsUnpluggedWhileIdle) {
 TEST_F(OrvaneCliTest, ListenReopensTheLinkOfADeviceThatFellSilent) {
     DevsimProcess device({"--interval", "200"});
     ASSERT_TRUE(device.waitFor("plugged"));
-    startCli({"listen", device.link});
+    startCli({"listen", device.link, "--verbose"});
     ASSERT_TRUE(waitForLog("已连接 " + device.link)) << log_.toStdString();
     ASSERT_TRUE(device.waitFor("probe_matched", {}, waitMs));
 

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -186,27 +187,47 @@ TEST_F(SerialDiagnosticsTest, ErrorsReachTheUICallbackOnTheCallingThread) {
     EXPECT_EQ(calls.size(), 1u);
 }
 
-TEST_F(SerialDiagnosticsTest, SystemLogLinesCarryTheLevelPrefixAndSubsystem) {
-    EXPECT_EQ(SerialDiagnostics::systemLogLine(false, QStringLiteral("a")),
-              QByteArray("<6>com.orvane.mac/serial: a"));
-    EXPECT_EQ(SerialDiagnostics::systemLogLine(true, QStringLiteral("b")),
-              QByteArray("<3>com.orvane.mac/serial: b"));
+TEST_F(SerialDiagnosticsTest, SystemLogLinesCarryTheLevelPrefixOnlyForTheJournal) {
+    EXPECT_EQ(SerialDiagnostics::systemLogLine(false, QStringLiteral("a"), true),
+              QByteArray("<6>com.orvane.linux/serial: a"));
+    EXPECT_EQ(SerialDiagnostics::systemLogLine(true, QStringLiteral("b"), true),
+              QByteArray("<3>com.orvane.linux/serial: b"));
+    EXPECT_EQ(SerialDiagnostics::systemLogLine(true, QStringLiteral("b"), false),
+              QByteArray("com.orvane.linux/serial: b"));
 
-    // What really reaches standard error, one prefixed line per message line.
     const QString capturePath = dir_.filePath("stderr.txt");
     const int capture = ::open(capturePath.toLocal8Bit().constData(),
                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ASSERT_GE(capture, 0);
+    struct stat info {};
+    ASSERT_EQ(::fstat(capture, &info), 0);
+    const QByteArray stream = QByteArray::number(qulonglong(info.st_dev)) + ':' +
+                              QByteArray::number(qulonglong(info.st_ino));
+    EXPECT_TRUE(SerialDiagnostics::isJournalStream(capture, stream));
+    EXPECT_FALSE(SerialDiagnostics::isJournalStream(capture, stream + '1'));
+    EXPECT_FALSE(SerialDiagnostics::isJournalStream(capture, "garbage"));
+    EXPECT_FALSE(SerialDiagnostics::isJournalStream(capture, ""));
+
+    // What really reaches a standard error that is not the journal: plain lines, one per
+    // message line, and info lines only while they are wanted.
     const int saved = ::dup(STDERR_FILENO);
     ::dup2(capture, STDERR_FILENO);
     SerialDiagnostics::error(QStringLiteral("first\nsecond"));
     SerialDiagnostics::info(QStringLiteral("ok"));
+    SerialDiagnostics::setInfoOnStandardError(false);
+    SerialDiagnostics::info(QStringLiteral("quiet"));
+    SerialDiagnostics::error(QStringLiteral("loud"));
+    SerialDiagnostics::setInfoOnStandardError(true);
     ::dup2(saved, STDERR_FILENO);
     ::close(saved);
     ::close(capture);
-    EXPECT_EQ(readAll(capturePath), QByteArray("<3>com.orvane.mac/serial: first\n"
-                                               "<3>com.orvane.mac/serial: second\n"
-                                               "<6>com.orvane.mac/serial: ok\n"));
+    EXPECT_EQ(readAll(capturePath), QByteArray("com.orvane.linux/serial: first\n"
+                                               "com.orvane.linux/serial: second\n"
+                                               "com.orvane.linux/serial: ok\n"
+                                               "com.orvane.linux/serial: loud\n"));
+    // The file keeps every line.
+    ASSERT_TRUE(SerialDiagnostics::flush());
+    EXPECT_TRUE(readAll(logPath()).contains("[INFO] quiet"));
 }
 
 } // namespace

@@ -77,14 +77,18 @@ protected:
         peripheral_ = std::make_shared<PeripheralHandler>([](const QString&) {},
                                                           [this] {
                                                               ++echoes_;
-                                                              if (service_) {
-                                                                  service_->noteEchoReceived();
+                                                              if (SerialService* service =
+                                                                      echoTarget_.load()) {
+                                                                  service->noteEchoReceived();
                                                               }
                                                           });
         router_ = std::make_unique<SerialProtocolRouter>(trans_, peripheral_);
     }
 
     void TearDown() override {
+        // The protocol queue may be inside the echo callback right now: it must not read
+        // service_ while the reset writes it.
+        echoTarget_ = nullptr;
         service_.reset();
         SerialDiagnostics::flush();
         SerialDiagnostics::setLogDirectory(QString());
@@ -115,6 +119,7 @@ protected:
                                                        SerialPortSession::diagnosticsLog(), timing);
         };
         service_ = std::make_unique<SerialService>(std::move(platform), timings);
+        echoTarget_ = service_.get();
         service_->setFrameHandler(
             [router = router_.get()](const QByteArray& frame) { return router->handle(frame); });
     }
@@ -183,6 +188,7 @@ protected:
     std::unique_ptr<SerialProtocolRouter> router_;
     std::atomic<int> echoes_{0};
     std::unique_ptr<SerialService> service_;
+    std::atomic<SerialService*> echoTarget_{nullptr}; // what the echo callback notifies
 };
 
 TEST_F(SerialServiceTest, ConnectsAnswersProbesAndIdentityQueries) {
@@ -524,6 +530,7 @@ TEST_F(SerialServiceTest, AHandlerStillRunningAtDestructionMayCallBackIntoTheSer
     });
     ASSERT_TRUE(port_.writeFromDevice(probe(1)));
     ASSERT_TRUE(QTest::qWaitFor([&] { return handling.load(); }, waitMs));
+    echoTarget_ = nullptr;
     service_.reset();
     EXPECT_TRUE(reported);
 }

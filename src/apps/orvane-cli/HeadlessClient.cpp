@@ -64,6 +64,10 @@ HeadlessClient::HeadlessClient(const QString& portPath, QObject* parent)
     service_->setIsTransferReceiveActiveCheck(
         [handler = transHandler_] { return handler->session().active; });
     service_->setSelectedPath(portPath_);
+    // No view reads the debug log here, and it keeps every entry until it is cleared: held
+    // open for days it would grow without end. The diagnostics log (standard error with
+    // --verbose, serial.log) still receives every line.
+    service_->setLogPaused(true);
     // A push cut off by a lost link never finishes: its half-written file would otherwise
     // stay in the data directory until the device starts the next one.
     connect(service_.get(), &SerialService::isPortOpenChanged, this, [this] {

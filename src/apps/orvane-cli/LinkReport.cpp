@@ -1,0 +1,50 @@
+#include "apps/orvane-cli/LinkReport.h"
+
+#include "apps/orvane-cli/Console.h"
+#include "apps/orvane-cli/PortsCommand.h"
+#include "serial/SerialDiagnostics.h"
+
+#include <QFileInfo>
+
+namespace orvane::LinkReport {
+
+void follow(HeadlessClient& client, bool verbose) {
+    SerialDiagnostics::setInfoOnStandardError(verbose);
+    SerialService& service = client.service();
+    QObject::connect(&service, &SerialService::statusTextChanged, &client, [&service] {
+        Console::info(QStringLiteral("状态: ") + service.statusText());
+    });
+    QObject::connect(&service, &SerialService::isConnectedChanged, &client, [&service] {
+        Console::info(service.isConnected()
+                          ? QStringLiteral("已连接 ") + service.selectedPath()
+                          : QStringLiteral("连接已断开 ") + service.selectedPath());
+    });
+    QObject::connect(&service, &SerialService::connectHintChanged, &client, [&service] {
+        if (!service.connectHint().isEmpty()) {
+            Console::info(QStringLiteral("提示: ") + service.connectHint());
+        }
+    });
+    QObject::connect(&client, &HeadlessClient::warning, &client, [](const QString& line) {
+        Console::warning(QStringLiteral("警告: ") + line);
+    });
+    if (verbose) {
+        QObject::connect(&client, &HeadlessClient::logLine, &client,
+                         [](const QString& line) { Console::info(line); });
+    }
+}
+
+void noteIfMissing(const QString& port, const QString& deviceDirectory, const QString& then) {
+    if (QFileInfo::exists(port)) {
+        return;
+    }
+    QStringList present;
+    for (const SerialPortInfo& info : portDiscoveryIn(deviceDirectory).listPortsOnce()) {
+        present.append(info.displayName());
+    }
+    const QString ports = present.isEmpty()
+                              ? QStringLiteral("%1 中没有串口").arg(deviceDirectory)
+                              : QStringLiteral("现有串口: ") + present.join(QStringLiteral(", "));
+    Console::warning(QStringLiteral("串口 %1 不存在 · %2 · %3").arg(port, ports, then));
+}
+
+} // namespace orvane::LinkReport

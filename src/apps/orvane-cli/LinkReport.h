@@ -1,0 +1,23 @@
+#pragma once
+
+#include "apps/orvane-cli/HeadlessClient.h"
+
+#include <QString>
+
+namespace orvane {
+
+// What listen and send tell the user about the link on standard error.
+namespace LinkReport {
+
+// Follows the client's link state (status, connection, hints, warnings) as the window
+// would show it; the protocol log lines, the client's and the diagnostics log's, only when
+// `verbose`.
+void follow(HeadlessClient& client, bool verbose);
+
+// When `port` does not exist (yet), one line saying so and naming the ports that do exist
+// in `deviceDirectory`, followed by `then` (what the command does about it).
+void noteIfMissing(const QString& port, const QString& deviceDirectory, const QString& then);
+
+} // namespace LinkReport
+
+} // namespace orvane

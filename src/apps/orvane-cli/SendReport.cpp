@@ -1,0 +1,50 @@
+#include "apps/orvane-cli/SendReport.h"
+
+#include "apps/orvane-cli/Console.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace orvane {
+
+namespace {
+
+void printJson(const QJsonObject& object) {
+    Console::out(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+}
+
+} // namespace
+
+SendReport::SendReport(bool json)
+    : json_(json)
+    , bar_(QStringLiteral("发送"), stderr) {}
+
+void SendReport::progress(int percent) {
+    if (json_) {
+        printJson({{QStringLiteral("progress"), percent}});
+    } else {
+        bar_.update(percent);
+    }
+}
+
+void SendReport::sent(qint64 bytes) {
+    if (json_) {
+        printJson(
+            {{QStringLiteral("result"), QStringLiteral("sent")}, {QStringLiteral("bytes"), bytes}});
+        return;
+    }
+    bar_.finish();
+    Console::info(QStringLiteral("已发送 %1 B").arg(bytes));
+}
+
+void SendReport::failed(const QString& error) {
+    if (json_) {
+        printJson({{QStringLiteral("result"), QStringLiteral("failed")},
+                   {QStringLiteral("error"), error}});
+    } else {
+        bar_.finish();
+    }
+    Console::error(error);
+}
+
+} // namespace orvane
