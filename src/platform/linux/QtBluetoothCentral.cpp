@@ -426,7 +426,7 @@ void QtBluetoothCentral::discoverCharacteristics(const QString& id, const QStrin
                     }
                     QString uuid;
                     for (const QLowEnergyCharacteristic& c : object->characteristics()) {
-                        if (c.clientCharacteristicConfig() == descriptor) {
+                        if (c.clientCharacteristicConfiguration() == descriptor) {
                             uuid = canonicalUuid(c.uuid());
                         }
                     }
