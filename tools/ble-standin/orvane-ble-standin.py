@@ -228,7 +228,7 @@ class StandIn:
         if variant:
             props["UUIDs"] = dbus.Array([BRIDGES[variant][0]], signature="s")
         device.AddMethods(DEVICE_IFACE, [
-            ("Connect", "", "", self.connect),
+            ("Connect", "", "", lambda obj: self.connect(obj)),
             ("Disconnect", "", "", lambda obj: self.disconnect(obj, None)),
         ])
         device.connected = False

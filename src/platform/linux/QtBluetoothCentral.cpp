@@ -162,7 +162,10 @@ void QtBluetoothCentral::stopScan() {
 void QtBluetoothCentral::onDeviceSeen(const QBluetoothDeviceInfo& info) {
     Advertisement advertisement;
     advertisement.id = info.address().toString().toUpper();
-    if (!info.name().isEmpty()) {
+    // BlueZ stands in the address for a missing name; that is no name to show.
+    QString dashed = advertisement.id;
+    dashed.replace(u':', u'-');
+    if (!info.name().isEmpty() && info.name().toUpper() != dashed) {
         advertisement.peripheralName = info.name();
     }
     advertisement.rssi = info.rssi();
