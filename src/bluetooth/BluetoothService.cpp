@@ -64,6 +64,10 @@ void BluetoothService::debug(const QString& line) const {
     }
 }
 
+bool BluetoothService::isBridgeService(const QString& serviceUUID) {
+    return bridge().services().contains(BLEUUIDs::canonical(serviceUUID));
+}
+
 QString BluetoothService::formatBLEError(const std::optional<BLEError>& error) {
     if (!error) {
         return QStringLiteral("已断开");
@@ -243,6 +247,9 @@ void BluetoothService::didDiscover(const BluetoothCentral::Advertisement& advert
         devices.append(device);
     }
     setDevices(std::move(devices));
+    if (onAdvertisement_) {
+        onAdvertisement_(advertisement);
+    }
 }
 
 // ---- Connection --------------------------------------------------------------------

@@ -95,6 +95,8 @@ public:
     void write(const QByteArray& data);
 
     // "已断开" for a clean end, otherwise the advice that fits the error.
+    // True when `serviceUUID` (any spelling) is one of the two bridge services.
+    static bool isBridgeService(const QString& serviceUUID);
     static QString formatBLEError(const std::optional<BLEError>& error);
 
     // ---- Owner's settings -------------------------------------------------------------
@@ -105,6 +107,12 @@ public:
     // Every notification's bytes, before reassembly (for the debug log).
     void setOnRawDataReceived(std::function<void(const QByteArray&)> callback) {
         onRawDataReceived_ = std::move(callback);
+    }
+
+    // Every advertisement as the stack reported it, advertised services included (for
+    // tools that tell bridges from other peripherals).
+    void setOnAdvertisement(std::function<void(const BluetoothCentral::Advertisement&)> callback) {
+        onAdvertisement_ = std::move(callback);
     }
 
     // ---- Published state ----------------------------------------------------------------
@@ -185,6 +193,7 @@ private:
     std::optional<QString> autoConnectDeviceID_;
     std::function<void()> onAutoConnect_;
     std::function<void(const QByteArray&)> onRawDataReceived_;
+    std::function<void(const BluetoothCentral::Advertisement&)> onAdvertisement_;
     FrameCallback onDataReceived_;
     DeviceCallback onNameUpdated_;
 

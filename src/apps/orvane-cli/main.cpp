@@ -3,10 +3,14 @@
 //
 //   orvane-cli listen <port> [--json]                          hold the link, report items
 //   orvane-cli send <port> (--text T | --file P | --image P)   send one item and exit
+//   orvane-cli scan [--json] [--seconds N]                     list BLE peripherals
+// listen and send take --ble ADDRESS instead of <port> to hold the link over BLE.
 
+#include "apps/orvane-cli/BleLink.h"
 #include "apps/orvane-cli/DeliveryReport.h"
 #include "apps/orvane-cli/HeadlessClient.h"
 #include "apps/orvane-cli/ProgressBar.h"
+#include "apps/orvane-cli/ScanCommand.h"
 #include "apps/orvane-cli/TerminationSignals.h"
 #include "clipboard/ClipboardEntry.h"
 #include "serial/SerialDiagnostics.h"
@@ -41,14 +45,28 @@ void printOut(const QByteArray& bytes) {
     std::fflush(stdout);
 }
 
+// With --ble, the link runs over this peripheral instead of the port.
+std::unique_ptr<BleLink> attachBle(HeadlessClient& client, const QString& address) {
+    if (address.isEmpty()) {
+        return nullptr;
+    }
+    return std::make_unique<BleLink>(
+        client.service(), address,
+        [](const QString& status) { printErr(QStringLiteral("蓝牙: ") + status); },
+        [](const QString& line) { printErr(QStringLiteral("警告: ") + line); });
+}
+
 // Link state on standard error, as the user would see it in the window.
 void reportLinkState(HeadlessClient& client, bool verbose) {
     SerialService& service = client.service();
     QObject::connect(&service, &SerialService::statusTextChanged, &client,
                      [&service] { printErr(QStringLiteral("状态: ") + service.statusText()); });
     QObject::connect(&service, &SerialService::isConnectedChanged, &client, [&service] {
-        printErr(service.isConnected() ? QStringLiteral("已连接 ") + service.selectedPath()
-                                       : QStringLiteral("连接已断开 ") + service.selectedPath());
+        const QString link = service.selectedBluetoothDeviceID().isEmpty()
+                                 ? service.selectedPath()
+                                 : service.selectedBluetoothDeviceID();
+        printErr(service.isConnected() ? QStringLiteral("已连接 ") + link
+                                       : QStringLiteral("连接已断开 ") + link);
     });
     QObject::connect(&service, &SerialService::connectHintChanged, &client, [&service] {
         if (!service.connectHint().isEmpty()) {
@@ -63,7 +81,7 @@ void reportLinkState(HeadlessClient& client, bool verbose) {
     }
 }
 
-int runListen(const QString& port, bool json, bool verbose) {
+int runListen(const QString& port, const QString& ble, bool json, bool verbose) {
     TerminationSignals termination;
     if (!termination.isInstalled()) {
         printErr(QStringLiteral("cannot install the SIGINT/SIGTERM handlers"));
@@ -71,6 +89,7 @@ int runListen(const QString& port, bool json, bool verbose) {
     }
     HeadlessClient client(port);
     reportLinkState(client, verbose);
+    const std::unique_ptr<BleLink> bleLink = attachBle(client, ble);
     QObject::connect(
         &client, &HeadlessClient::itemDelivered, &client, [json](const ClipboardEntry& entry) {
             printOut(json ? DeliveryReport::jsonLine(entry) : DeliveryReport::textLine(entry));
@@ -79,7 +98,7 @@ int runListen(const QString& port, bool json, bool verbose) {
         client.stop();
         QCoreApplication::exit(0);
     });
-    printErr(QStringLiteral("监听 %1 (Ctrl-C 结束)").arg(client.portPath()));
+    printErr(QStringLiteral("监听 %1 (Ctrl-C 结束)").arg(ble.isEmpty() ? client.portPath() : ble));
     client.start();
     return QCoreApplication::exec();
 }
@@ -119,10 +138,12 @@ QString describe(const TransSender::SendError& error) {
     return QStringLiteral("已取消");
 }
 
-int runSend(const QString& port, const SendJob& job, int waitSeconds, bool verbose) {
+int runSend(const QString& port, const QString& ble, const SendJob& job, int waitSeconds,
+            bool verbose) {
     TerminationSignals termination;
     HeadlessClient client(port);
     reportLinkState(client, verbose);
+    const std::unique_ptr<BleLink> bleLink = attachBle(client, ble);
     ProgressBar bar(QStringLiteral("发送"), stderr);
     std::optional<std::jthread> worker; // joined before the client goes away
 
@@ -192,10 +213,12 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QStringLiteral(
         "Orvane without a desktop: holds the serial link to a KVM device.\n"
         "  listen <port>   answer the device, receive what it pushes and report each item\n"
-        "  send <port>     send one item (--text, --file or --image) and exit"));
+        "  send <port>     send one item (--text, --file or --image) and exit\n"
+        "  scan            list the BLE peripherals in range (--seconds, --json)\n"
+        "listen and send take --ble ADDRESS instead of <port> to use a BLE bridge."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("listen or send"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("listen, send or scan"));
     parser.addPositionalArgument(QStringLiteral("port"),
                                  QStringLiteral("the serial device, e.g. /dev/ttyACM0"));
     const QCommandLineOption json(QStringLiteral("json"),
@@ -213,13 +236,34 @@ int main(int argc, char** argv) {
         QStringLiteral("seconds"), QStringLiteral("10"));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("protocol log lines on standard error"));
-    parser.addOptions({json, text, file, image, wait, verbose});
+    const QCommandLineOption ble(
+        QStringLiteral("ble"),
+        QStringLiteral("listen, send: the BLE bridge to use instead of a port"),
+        QStringLiteral("address"));
+    const QCommandLineOption seconds(QStringLiteral("seconds"),
+                                     QStringLiteral("scan: how long to scan (default 10)"),
+                                     QStringLiteral("seconds"), QStringLiteral("10"));
+    parser.addOptions({json, text, file, image, wait, verbose, ble, seconds});
     parser.process(app);
 
-    const QStringList args = parser.positionalArguments();
-    if (args.size() != 2 || (args[0] != "listen" && args[0] != "send")) {
-        printErr(QStringLiteral("usage: orvane-cli listen <port> [--json] | orvane-cli send "
-                                "<port> (--text TEXT | --file PATH | --image PATH)"));
+    QStringList args = parser.positionalArguments();
+    if (args.size() == 1 && args[0] == "scan") {
+        bool ok = false;
+        const int scanSeconds = parser.value(seconds).toInt(&ok);
+        if (!ok || scanSeconds < 1) {
+            printErr(QStringLiteral("--seconds needs a number of seconds"));
+            return exitUsage;
+        }
+        return runScan(parser.isSet(json), scanSeconds);
+    }
+    if (args.size() == 1 && parser.isSet(ble)) {
+        args.append(QString()); // the link is the BLE bridge, no port
+    }
+    if (args.size() != 2 || (args[0] != "listen" && args[0] != "send") ||
+        parser.isSet(ble) == !args[1].isEmpty()) {
+        printErr(QStringLiteral("usage: orvane-cli listen (<port> | --ble ADDRESS) [--json] | "
+                                "orvane-cli send (<port> | --ble ADDRESS) (--text TEXT | --file "
+                                "PATH | --image PATH) | orvane-cli scan [--json] [--seconds N]"));
         return exitUsage;
     }
     const QString port = args[1];
@@ -229,7 +273,7 @@ int main(int argc, char** argv) {
             printErr(QStringLiteral("listen does not take --text, --file or --image"));
             return exitUsage;
         }
-        result = runListen(port, parser.isSet(json), parser.isSet(verbose));
+        result = runListen(port, parser.value(ble), parser.isSet(json), parser.isSet(verbose));
     } else {
         bool ok = false;
         const int waitSeconds = parser.value(wait).toInt(&ok);
@@ -246,7 +290,7 @@ int main(int argc, char** argv) {
             printErr(job.error());
             return exitFailure;
         }
-        result = runSend(port, job.value(), waitSeconds, parser.isSet(verbose));
+        result = runSend(port, parser.value(ble), job.value(), waitSeconds, parser.isSet(verbose));
     }
     SerialDiagnostics::flush();
     return result;

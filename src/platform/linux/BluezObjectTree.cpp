@@ -56,7 +56,8 @@ BluezObjectTree BluezObjectTree::read(QDBusConnection bus, int timeoutMs) {
         const InterfaceMap& interfaces = object.value();
         if (const auto adapter = interfaces.find(QStringLiteral("org.bluez.Adapter1"));
             adapter != interfaces.end()) {
-            tree.adapters.append({path, adapter->value(QStringLiteral("Address")).toString().toUpper(),
+            tree.adapters.append({path,
+                                  adapter->value(QStringLiteral("Address")).toString().toUpper(),
                                   adapter->value(QStringLiteral("Powered")).toBool()});
         }
         if (const auto device = interfaces.find(QStringLiteral("org.bluez.Device1"));
@@ -70,10 +71,12 @@ BluezObjectTree BluezObjectTree::read(QDBusConnection bus, int timeoutMs) {
                  device->value(QStringLiteral("Adapter")).value<QDBusObjectPath>().path(),
                  device->value(QStringLiteral("Connected")).toBool(), uuids});
         }
-        if (const auto characteristic = interfaces.find(QStringLiteral("org.bluez.GattCharacteristic1"));
+        if (const auto characteristic =
+                interfaces.find(QStringLiteral("org.bluez.GattCharacteristic1"));
             characteristic != interfaces.end()) {
             tree.characteristics.append(
-                {path, BLEUUIDs::canonical(characteristic->value(QStringLiteral("UUID")).toString()),
+                {path,
+                 BLEUUIDs::canonical(characteristic->value(QStringLiteral("UUID")).toString()),
                  characteristic->value(QStringLiteral("MTU")).toInt()});
         }
     }

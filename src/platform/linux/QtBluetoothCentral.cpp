@@ -110,7 +110,7 @@ void QtBluetoothCentral::onAdapterPropertiesChanged(const QString& interface,
     if (interface == QStringLiteral("org.bluez.Adapter1") &&
         changed.contains(QStringLiteral("Powered"))) {
         setState(changed.value(QStringLiteral("Powered")).toBool() ? State::poweredOn
-                                                                    : State::poweredOff);
+                                                                   : State::poweredOff);
     }
 }
 
@@ -121,8 +121,7 @@ void QtBluetoothCentral::onDeviceDisconnected(const QString& reason, const QStri
 }
 
 std::optional<QString> QtBluetoothCentral::canonicalIdentifier(const QString& text) const {
-    static const QRegularExpression address(
-        QStringLiteral("^[0-9A-F]{2}(:[0-9A-F]{2}){5}$"));
+    static const QRegularExpression address(QStringLiteral("^[0-9A-F]{2}(:[0-9A-F]{2}){5}$"));
     const QString upper = text.trimmed().toUpper();
     if (!address.match(upper).hasMatch()) {
         return std::nullopt;
@@ -138,8 +137,8 @@ void QtBluetoothCentral::scanForPeripherals() {
         return;
     }
     if (!agent_) {
-        agent_ = std::make_unique<QBluetoothDeviceDiscoveryAgent>(
-            QBluetoothAddress(adapterAddress_));
+        agent_ =
+            std::make_unique<QBluetoothDeviceDiscoveryAgent>(QBluetoothAddress(adapterAddress_));
         agent_->setLowEnergyDiscoveryTimeout(0); // the service ends the scan itself
         connect(agent_.get(), &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, this,
                 &QtBluetoothCentral::onDeviceSeen);
@@ -276,11 +275,14 @@ void QtBluetoothCentral::closeLink() {
     std::unique_ptr<Link> link = std::move(link_);
     if (QLowEnergyController* controller = link->controller) {
         controller->disconnect(this);
-        if (controller->state() != QLowEnergyController::UnconnectedState) {
+        if (controller->state() == QLowEnergyController::UnconnectedState) {
+            controller->deleteLater(); // it may be the sender of the signal being handled
+        } else {
+            // Deleted once BlueZ confirms, or with the central at the latest.
+            connect(controller, &QLowEnergyController::disconnected, controller,
+                    &QObject::deleteLater);
             controller->disconnectFromDevice();
         }
-        // It may be the sender of the signal being handled.
-        controller->deleteLater();
     }
 }
 
@@ -290,8 +292,8 @@ void QtBluetoothCentral::cancelPeripheralConnection(const QString& id) {
     if (!link) {
         return;
     }
-    const bool wasOpen = link->phase == Link::Phase::connected ||
-                         link->phase == Link::Phase::connecting;
+    const bool wasOpen =
+        link->phase == Link::Phase::connected || link->phase == Link::Phase::connecting;
     closeLink();
     if (wasOpen) {
         // A disconnection we asked for ends cleanly.
@@ -407,19 +409,20 @@ void QtBluetoothCentral::discoverCharacteristics(const QString& id, const QStrin
     const QString serviceUUID = BLEUUIDs::canonical(service);
     QLowEnergyService* object = link->services.value(serviceUUID);
     if (!object) {
-        object = link->controller->createServiceObject(QBluetoothUuid(serviceUUID),
-                                                       link->controller);
+        object =
+            link->controller->createServiceObject(QBluetoothUuid(serviceUUID), link->controller);
         if (!object) {
             warn(QStringLiteral("[BLE] service %1 is not offered by %2").arg(serviceUUID, id));
             return;
         }
         link->services.insert(serviceUUID, object);
-        connect(object, &QLowEnergyService::characteristicChanged, this,
-                [this, id, serviceUUID](const QLowEnergyCharacteristic& c, const QByteArray& value) {
-                    if (delegate_) {
-                        delegate_->didUpdateValue(id, {serviceUUID, canonicalUuid(c.uuid())}, value);
-                    }
-                });
+        connect(
+            object, &QLowEnergyService::characteristicChanged, this,
+            [this, id, serviceUUID](const QLowEnergyCharacteristic& c, const QByteArray& value) {
+                if (delegate_) {
+                    delegate_->didUpdateValue(id, {serviceUUID, canonicalUuid(c.uuid())}, value);
+                }
+            });
         connect(object, &QLowEnergyService::descriptorWritten, this,
                 [this, id, serviceUUID, object](const QLowEnergyDescriptor& descriptor,
                                                 const QByteArray&) {
@@ -440,11 +443,14 @@ void QtBluetoothCentral::discoverCharacteristics(const QString& id, const QStrin
         connect(object, &QLowEnergyService::errorOccurred, this,
                 [this, id, serviceUUID](QLowEnergyService::ServiceError error) {
                     if (error != QLowEnergyService::DescriptorWriteError) {
-                        warn(QStringLiteral("[BLE] service %1 error %2").arg(serviceUUID).arg(int(error)));
+                        warn(QStringLiteral("[BLE] service %1 error %2")
+                                 .arg(serviceUUID)
+                                 .arg(int(error)));
                         return;
                     }
-                    const BLEError failure{BLEError::Kind::other,
-                                           QStringLiteral("descriptor write failed (%1)").arg(int(error))};
+                    const BLEError failure{
+                        BLEError::Kind::other,
+                        QStringLiteral("descriptor write failed (%1)").arg(int(error))};
                     report([id, serviceUUID, failure](Delegate& d) {
                         d.didUpdateNotificationState(id, {serviceUUID, QString()}, failure);
                     });
@@ -463,7 +469,8 @@ void QtBluetoothCentral::discoverCharacteristics(const QString& id, const QStrin
                 continue;
             }
             found.append(uuid);
-            if (const auto bluez = tree.characteristic(link->devicePath, uuid); bluez && bluez->mtu > 0) {
+            if (const auto bluez = tree.characteristic(link->devicePath, uuid);
+                bluez && bluez->mtu > 0) {
                 link->mtus.insert(mtuKey(serviceUUID, uuid), bluez->mtu);
             }
         }
@@ -500,8 +507,9 @@ void QtBluetoothCentral::setNotifyValue(const QString& id, const Characteristic&
         report([id, characteristic](Delegate& d) {
             d.didUpdateNotificationState(
                 id, characteristic,
-                BLEError{BLEError::Kind::other,
-                         QStringLiteral("characteristic %1 cannot notify").arg(characteristic.uuid)});
+                BLEError{
+                    BLEError::Kind::other,
+                    QStringLiteral("characteristic %1 cannot notify").arg(characteristic.uuid)});
         });
         return;
     }
@@ -509,9 +517,11 @@ void QtBluetoothCentral::setNotifyValue(const QString& id, const Characteristic&
                                            : QLowEnergyCharacteristic::CCCDDisable);
 }
 
-int QtBluetoothCentral::maximumWriteLength(const QString& id, const Characteristic& characteristic) {
+int QtBluetoothCentral::maximumWriteLength(const QString& id,
+                                           const Characteristic& characteristic) {
     Link* link = linkFor(id);
-    const int mtu = link ? link->mtus.value(mtuKey(characteristic.service, characteristic.uuid)) : 0;
+    const int mtu =
+        link ? link->mtus.value(mtuKey(characteristic.service, characteristic.uuid)) : 0;
     return mtu > attHeaderLength ? mtu - attHeaderLength : defaultWriteLength;
 }
 

@@ -73,8 +73,8 @@ private:
         QString devicePath;
         QPointer<QLowEnergyController> controller; // child of the central
         Phase phase = Phase::connecting;
-        bool reportConnect = true;   // false when the system had it connected already
-        QStringList wantedServices;  // reported once discovery finishes
+        bool reportConnect = true;  // false when the system had it connected already
+        QStringList wantedServices; // reported once discovery finishes
         bool discoveryRequested = false;
         QHash<QString, QLowEnergyService*> services; // by canonical UUID, owned by controller
         QHash<QString, int> mtus;                    // by "service/characteristic"

@@ -2,8 +2,9 @@
 // system bus whose bridges lead to the simulated device. Qt keeps its system-bus
 // connection for the life of the process, so the whole program shares one stand-in.
 
-#include "bluetooth/BluetoothService.h"
 #include "platform/linux/QtBluetoothCentral.h"
+
+#include "bluetooth/BluetoothService.h"
 #include "protocol/FrameType.h"
 #include "protocol/ProtocolWire.h"
 #include "support/BleStandinProcess.h"
@@ -12,7 +13,6 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
-
 #include <memory>
 
 QT_BEGIN_NAMESPACE
@@ -39,7 +39,8 @@ protected:
              QStringLiteral("--fff0"), fff0Bridge, QStringLiteral("--unnamed"), unnamedPeripheral});
         if (standin->isReady()) {
             const QProcessEnvironment env = standin->clientEnvironment();
-            for (const char* name : {"DBUS_SYSTEM_BUS_ADDRESS", "BLUETOOTH_FORCE_DBUS_LE_VERSION"}) {
+            for (const char* name :
+                 {"DBUS_SYSTEM_BUS_ADDRESS", "BLUETOOTH_FORCE_DBUS_LE_VERSION"}) {
                 qputenv(name, env.value(QString::fromLatin1(name)).toUtf8());
             }
         }
