@@ -65,7 +65,9 @@ int runScan(bool json, int seconds) {
                 return;
             }
         }
-        found.append({{advertisement.id, QString(), advertisement.rssi}, bridge});
+        const QString name =
+            advertisement.peripheralName.value_or(advertisement.localName.value_or(QString()));
+        found.append({{advertisement.id, name, advertisement.rssi}, bridge});
     });
     QObject::connect(&service, &BluetoothService::devicesChanged, &service, [&] {
         for (const BLEUARTDevice& device : service.devices()) {
