@@ -139,12 +139,21 @@ TEST_F(OrvaneCliBleTest, ListenAndSendOverTheBridge) {
     EXPECT_EQ(file.readAll(), QByteArray("from the target"));
 }
 
-TEST_F(OrvaneCliBleTest, AMachineWithoutBluetoothIsToldAtOnce) {
-    START_STANDIN_OR_SKIP({QStringLiteral("--no-bluez")});
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_EQ(runCli({QStringLiteral("scan")}), 1);
-    EXPECT_LT(clock.elapsed(), 3000);
-    EXPECT_TRUE(QString::fromUtf8(cli_.readAllStandardError())
-                    .contains(QStringLiteral("当前设备不支持蓝牙，或运行在虚拟机等无蓝牙环境")));
+// No adapter, an adapter switched off, a policy that keeps us out: each is said at once.
+TEST_F(OrvaneCliBleTest, UnavailableBluetoothIsToldAtOnce) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"--no-bluez", "当前设备不支持蓝牙，或运行在虚拟机等无蓝牙环境"},
+        {"--powered-off", "蓝牙已关闭，请在系统设置中开启"},
+        {"--deny", "无蓝牙权限，请在系统设置中授权 Orvane"},
+    };
+    for (const auto& [option, text] : cases) {
+        SCOPED_TRACE(option);
+        START_STANDIN_OR_SKIP({QString::fromLatin1(option)});
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(runCli({QStringLiteral("scan")}), 1);
+        EXPECT_LT(clock.elapsed(), 3000);
+        const QString err = QString::fromUtf8(cli_.readAllStandardError());
+        EXPECT_TRUE(err.contains(QString::fromUtf8(text))) << err.toStdString();
+    }
 }

@@ -77,9 +77,12 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
     <allow receive_type="signal"/>
     <allow receive_type="method_return"/>
     <allow receive_type="error"/>
+    {deny}
   </policy>
 </busconfig>
 """
+# What a system whose policy keeps us from BlueZ looks like.
+DENY_BLUEZ = '<deny send_destination="org.bluez"/>'
 
 
 def die_with_parent():
@@ -88,10 +91,10 @@ def die_with_parent():
     libc.prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
-def start_bus(workdir):
+def start_bus(workdir, deny):
     config = os.path.join(workdir, "bus.conf")
     with open(config, "w", encoding="utf-8") as out:
-        out.write(BUS_CONFIG.format(dir=workdir))
+        out.write(BUS_CONFIG.format(dir=workdir, deny=DENY_BLUEZ if deny else ""))
     daemon = subprocess.Popen(
         ["dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile", "--print-address"],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
@@ -344,6 +347,8 @@ def main():
     parser.add_argument("--name", default="ZE DOZ ERA", help="name of the bridge peripherals")
     parser.add_argument("--mtu", type=int, default=23, help="ATT MTU of the bridges (default 23)")
     parser.add_argument("--powered-off", action="store_true", help="the adapter is switched off")
+    parser.add_argument("--deny", action="store_true",
+                        help="the bus policy keeps clients from BlueZ")
     parser.add_argument("--no-bluez", action="store_true",
                         help="only the bus, without BlueZ: a machine without Bluetooth")
     args = parser.parse_args()
@@ -351,7 +356,7 @@ def main():
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     with tempfile.TemporaryDirectory(prefix="orvane-ble-") as workdir:
         try:
-            daemon, address = start_bus(workdir)
+            daemon, address = start_bus(workdir, args.deny)
         except (OSError, RuntimeError) as error:
             print(f"orvane-ble-standin: cannot start dbus-daemon: {error}", file=sys.stderr)
             return 77
