@@ -153,12 +153,15 @@ void BluetoothService::centralStateChanged(State state) {
         status = QStringLiteral("蓝牙不可用，请检查系统蓝牙状态");
         break;
     }
+    if (state == State::poweredOff) {
+        // Stopped before the texts are set: the scan's summary must not hide that
+        // Bluetooth is off.
+        stopScan();
+    }
     publish(authorizationStatusText_, authorization,
             &BluetoothService::authorizationStatusTextChanged);
     setStatusText(status);
-    if (state == State::poweredOff) {
-        stopScan();
-    } else if (state == State::poweredOn) {
+    if (state == State::poweredOn) {
         startScan();
         if (autoConnectDeviceID_) {
             // Give the scan a moment to see the saved device before the owner connects it.

@@ -209,10 +209,12 @@ TEST_F(BluetoothServiceTest, EveryCentralStateSetsBothTextsAndActs) {
     EXPECT_EQ(timers.fire(BluetoothService::autoConnectDelay), 1);
     EXPECT_EQ(autoConnects, 1);
 
-    // Power off ends the scan; its summary replaces the power-off text, as a stop does.
+    // Power off ends the scan, and says so rather than summarising the scan.
+    advertise(deviceA, QStringLiteral("KVM"), -50);
     central->currentState = State::poweredOff;
     service->centralStateChanged(State::poweredOff);
     EXPECT_FALSE(service->isScanning());
+    EXPECT_EQ(service->statusText(), "蓝牙已关闭，请在系统设置中开启");
     EXPECT_GE(central->scansStopped, 1);
     EXPECT_EQ(timers.fire(BluetoothService::scanDuration), 0) << "the scan timer was cancelled";
     service->startScan();

@@ -16,6 +16,7 @@ end of standard input or the "quit" command end it and its bus.
 Commands on standard input, one per line:
   drop <address> <reason>   the peripheral ends the link; reason is one of timeout,
                             local, remote, authentication (BlueZ's Disconnected reasons)
+  power on|off              switches the adapter on or off
   quit
 """
 
@@ -310,6 +311,16 @@ class StandIn:
             except OSError:
                 return
 
+    def set_powered(self, on):
+        adapter = mockobject.objects["/org/bluez/hci0"]
+        if not on:
+            for path, obj in list(mockobject.objects.items()):
+                if getattr(obj, "connected", False):
+                    self.disconnect(obj, "local")
+        adapter.props["org.bluez.Adapter1"]["Powered"] = dbus.Boolean(on)
+        adapter.EmitSignal(PROPS_IFACE, "PropertiesChanged", "sa{sv}as", [
+            "org.bluez.Adapter1", {"Powered": dbus.Boolean(on, variant_level=1)}, []])
+
     # ---- commands ----
     def command(self, fd, condition):
         line = sys.stdin.readline()
@@ -319,6 +330,8 @@ class StandIn:
         words = line.split()
         if words[:1] == ["quit"]:
             self.loop.quit()
+        elif words[:1] == ["power"] and len(words) == 2:
+            self.set_powered(words[1] == "on")
         elif words[:1] == ["drop"] and len(words) == 3:
             path = "/org/bluez/hci0/dev_" + words[1].upper().replace(":", "_")
             device = mockobject.objects.get(path)

@@ -135,6 +135,16 @@ TEST_F(QtBluetoothCentralTest, Fff0BridgeCarriesProbesAndReportsTheReasonOfADrop
     EXPECT_TRUE(service->connectedDeviceID().isEmpty());
 }
 
+TEST_F(QtBluetoothCentralTest, SwitchingTheAdapterOffAndOnIsFollowed) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service->isScanning(); }, waitMs));
+    standin->command(QStringLiteral("power off"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !service->isScanning(); }, waitMs));
+    EXPECT_EQ(service->statusText(), "蓝牙已关闭，请在系统设置中开启");
+    standin->command(QStringLiteral("power on"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service->isScanning(); }, waitMs));
+    EXPECT_EQ(service->statusText(), "正在扫描 BLE 设备…");
+}
+
 TEST_F(QtBluetoothCentralTest, AnAddressThatIsNoneIsRefused) {
     service->connect(QStringLiteral("6E400001-B5A3-F393-E0A9-E50E24DCCA9E"), {});
     EXPECT_EQ(service->statusText(), "设备 ID 无效");
