@@ -17,6 +17,7 @@ Commands on standard input, one per line:
   drop <address> <reason>   the peripheral ends the link; reason is one of timeout,
                             local, remote, authentication (BlueZ's Disconnected reasons)
   power on|off              switches the adapter on or off
+  adapter remove|add        unplugs or plugs the adapter
   quit
 """
 
@@ -330,6 +331,10 @@ class StandIn:
         words = line.split()
         if words[:1] == ["quit"]:
             self.loop.quit()
+        elif words == ["adapter", "remove"]:
+            self.template.RemoveAdapter(self.root, "hci0")
+        elif words == ["adapter", "add"]:
+            self.template.AddAdapter(self.root, "hci0", "orvane-standin")
         elif words[:1] == ["power"] and len(words) == 2:
             self.set_powered(words[1] == "on")
         elif words[:1] == ["drop"] and len(words) == 3:

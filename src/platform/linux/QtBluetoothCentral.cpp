@@ -39,26 +39,64 @@ QtBluetoothCentral::QtBluetoothCentral(Log warn, QObject* parent)
     : QObject(parent)
     , warn_(std::move(warn))
     , bus_(QDBusConnection::systemBus()) {
+    if (bus_.isConnected()) {
+        // BlueZ starting or stopping, adapters coming and going, power switched: each
+        // changes the state. Subscribing needs no access to BlueZ itself.
+        const QString bluez = QStringLiteral("org.bluez");
+        bluezWatcher_ = std::make_unique<QDBusServiceWatcher>(
+            bluez, bus_, QDBusServiceWatcher::WatchForOwnerChange);
+        connect(bluezWatcher_.get(), &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this] { probeBluez(); });
+        for (const char* signal : {"InterfacesAdded", "InterfacesRemoved"}) {
+            bus_.connect(
+                bluez, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+                QString::fromLatin1(signal), this, SLOT(onBluezObjectsChanged(QDBusMessage)));
+        }
+        bus_.connect(bluez, QString(), QStringLiteral("org.freedesktop.DBus.Properties"),
+                     QStringLiteral("PropertiesChanged"), this,
+                     SLOT(onPropertiesChanged(QString, QVariantMap, QStringList, QDBusMessage)));
+        bus_.connect(bluez, QString(), QStringLiteral("org.bluez.Device1"),
+                     QStringLiteral("Disconnected"), this,
+                     SLOT(onDeviceDisconnected(QString, QString, QDBusMessage)));
+    }
+    probeBluez();
+}
+
+void QtBluetoothCentral::probeBluez() {
     const BluezObjectTree tree = BluezObjectTree::read(bus_);
+    State state = State::unsupported;
+    QString path;
+    QString address;
     if (tree.access == BluezObjectTree::Access::denied) {
-        state_ = State::unauthorized;
+        state = State::unauthorized;
+    } else if (!tree.adapters.isEmpty()) {
+        const BluezObjectTree::Adapter& adapter = tree.adapters.constFirst();
+        path = adapter.path;
+        address = adapter.address;
+        state = adapter.powered ? State::poweredOn : State::poweredOff;
+    }
+    if (address != adapterAddress_) {
+        if (agent_) { // bound to the adapter that is gone
+            agent_->stop();
+            agent_.reset();
+        }
+        adapterAddress_ = address;
+    }
+    adapterPath_ = path;
+    setState(state);
+}
+
+void QtBluetoothCentral::onBluezObjectsChanged(const QDBusMessage& signal) {
+    const QList<QVariant> args = signal.arguments();
+    // Only adapters matter here; devices come and go with every scan.
+    if (signal.member() == QStringLiteral("InterfacesRemoved") && args.size() == 2 &&
+        !args[1].toStringList().contains(QStringLiteral("org.bluez.Adapter1"))) {
         return;
     }
-    if (tree.access == BluezObjectTree::Access::absent || tree.adapters.isEmpty()) {
-        state_ = State::unsupported;
-        return;
+    if (signal.member() == QStringLiteral("InterfacesAdded") && !adapterPath_.isEmpty()) {
+        return; // we have an adapter already
     }
-    const BluezObjectTree::Adapter& adapter = tree.adapters.constFirst();
-    adapterPath_ = adapter.path;
-    adapterAddress_ = adapter.address;
-    state_ = adapter.powered ? State::poweredOn : State::poweredOff;
-    bus_.connect(QStringLiteral("org.bluez"), adapterPath_,
-                 QStringLiteral("org.freedesktop.DBus.Properties"),
-                 QStringLiteral("PropertiesChanged"), this,
-                 SLOT(onAdapterPropertiesChanged(QString, QVariantMap, QStringList)));
-    bus_.connect(QStringLiteral("org.bluez"), QString(), QStringLiteral("org.bluez.Device1"),
-                 QStringLiteral("Disconnected"), this,
-                 SLOT(onDeviceDisconnected(QString, QString, QDBusMessage)));
+    probeBluez();
 }
 
 QtBluetoothCentral::~QtBluetoothCentral() {
@@ -99,15 +137,17 @@ void QtBluetoothCentral::setDelegate(Delegate* delegate) {
 void QtBluetoothCentral::setState(State state) {
     if (state_ != state) {
         state_ = state;
-        report([state](Delegate& d) { d.centralStateChanged(state); });
+        if (delegate_) { // a new delegate hears the state from setDelegate
+            report([state](Delegate& d) { d.centralStateChanged(state); });
+        }
     }
 }
 
-void QtBluetoothCentral::onAdapterPropertiesChanged(const QString& interface,
-                                                    const QVariantMap& changed,
-                                                    const QStringList& invalidated) {
+void QtBluetoothCentral::onPropertiesChanged(const QString& interface, const QVariantMap& changed,
+                                             const QStringList& invalidated,
+                                             const QDBusMessage& signal) {
     Q_UNUSED(invalidated);
-    if (interface == QStringLiteral("org.bluez.Adapter1") &&
+    if (interface == QStringLiteral("org.bluez.Adapter1") && signal.path() == adapterPath_ &&
         changed.contains(QStringLiteral("Powered"))) {
         setState(changed.value(QStringLiteral("Powered")).toBool() ? State::poweredOn
                                                                    : State::poweredOff);

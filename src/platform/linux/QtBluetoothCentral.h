@@ -5,6 +5,7 @@
 #include <QBluetoothDeviceInfo>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
 #include <QHash>
 #include <QLowEnergyController>
 #include <QLowEnergyService>
@@ -25,10 +26,10 @@ namespace orvane {
 // their BlueZ address ("AA:BB:CC:DD:EE:FF").
 //
 // BlueZ is asked directly over the system bus (BluezObjectTree) for what Qt does not
-// report there: whether BlueZ is present and lets us in (checked once at construction,
-// without touching Qt Bluetooth, so a machine without Bluetooth answers "unsupported" at
-// once), adapter power changes, devices connected at the system level, the
-// characteristics' MTU and BlueZ's reason for a disconnection.
+// report there: whether BlueZ is present and lets us in (checked at construction without
+// touching Qt Bluetooth, so a machine without Bluetooth answers "unsupported" at once, and
+// again whenever BlueZ or an adapter comes or goes), adapter power changes, devices connected at
+// the system level, the characteristics' MTU and BlueZ's reason for a disconnection.
 //
 // Main thread only, like every Qt Bluetooth object.
 class QtBluetoothCentral final : public QObject, public BluetoothCentral {
@@ -60,8 +61,9 @@ public:
                               QByteArrayView bytes) override;
 
 private slots:
-    void onAdapterPropertiesChanged(const QString& interface, const QVariantMap& changed,
-                                    const QStringList& invalidated);
+    void onPropertiesChanged(const QString& interface, const QVariantMap& changed,
+                             const QStringList& invalidated, const QDBusMessage& signal);
+    void onBluezObjectsChanged(const QDBusMessage& signal);
     void onDeviceDisconnected(const QString& reason, const QString& message,
                               const QDBusMessage& signal);
 
@@ -81,6 +83,8 @@ private:
         std::optional<BLEError> closeError;
     };
 
+    // Looks at BlueZ afresh: which adapter we use and the state that follows.
+    void probeBluez();
     void setState(State state);
     void report(std::function<void(Delegate&)> event);
     void warn(const QString& line) const;
@@ -102,6 +106,7 @@ private:
     State state_ = State::unknown;
     QString adapterPath_;
     QString adapterAddress_;
+    std::unique_ptr<QDBusServiceWatcher> bluezWatcher_;
     std::unique_ptr<QBluetoothDeviceDiscoveryAgent> agent_;
     QHash<QString, QBluetoothDeviceInfo> seen_;
     QHash<QString, QString> disconnectReasons_; // BlueZ's last reason, by address

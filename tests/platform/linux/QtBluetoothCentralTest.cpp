@@ -135,7 +135,7 @@ TEST_F(QtBluetoothCentralTest, Fff0BridgeCarriesProbesAndReportsTheReasonOfADrop
     EXPECT_TRUE(service->connectedDeviceID().isEmpty());
 }
 
-TEST_F(QtBluetoothCentralTest, SwitchingTheAdapterOffAndOnIsFollowed) {
+TEST_F(QtBluetoothCentralTest, SwitchingOffAndUnpluggingTheAdapterAreFollowed) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return service->isScanning(); }, waitMs));
     standin->command(QStringLiteral("power off"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !service->isScanning(); }, waitMs));
@@ -143,6 +143,16 @@ TEST_F(QtBluetoothCentralTest, SwitchingTheAdapterOffAndOnIsFollowed) {
     standin->command(QStringLiteral("power on"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return service->isScanning(); }, waitMs));
     EXPECT_EQ(service->statusText(), "正在扫描 BLE 设备…");
+
+    // An adapter unplugged and plugged again.
+    standin->command(QStringLiteral("adapter remove"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service->authorizationStatusText() == "不支持蓝牙"; },
+                                waitMs));
+    EXPECT_EQ(service->statusText(), "当前设备不支持蓝牙，或运行在虚拟机等无蓝牙环境");
+    standin->command(QStringLiteral("adapter add"));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return service->authorizationStatusText() == "已授权"; }, waitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service->devices().size() == 3; }, waitMs));
 }
 
 TEST_F(QtBluetoothCentralTest, AnAddressThatIsNoneIsRefused) {
