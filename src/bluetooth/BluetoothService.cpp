@@ -451,7 +451,7 @@ void BluetoothService::write(const QByteArray& data) {
         if (pendingWriteBytes_ + data.size() > pendingWriteLimitBytes) {
             if (callbacks_.warn) {
                 callbacks_.warn(
-                    QStringLiteral("[BLE] write of %1 B refused: %2 B already wait for the "
+                    QStringLiteral("[BLE] write of %1 B refused: %2 B already waiting for the "
                                    "write characteristic")
                         .arg(data.size())
                         .arg(pendingWriteBytes_));
