@@ -24,6 +24,14 @@ struct CliCommand {
     std::function<int(const CliInvocation&)> run;
 };
 
+// --ble, for the commands that can hold the link over a BLE bridge instead of a port: with
+// it, the command takes no <port>.
+inline QCommandLineOption bleOption() {
+    return QCommandLineOption(QStringLiteral("ble"),
+                              QStringLiteral("the BLE bridge to use instead of a serial port"),
+                              QStringLiteral("address"));
+}
+
 // --json, one description for every command that offers it.
 inline QCommandLineOption jsonOption() {
     return QCommandLineOption(

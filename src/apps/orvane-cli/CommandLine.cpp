@@ -36,7 +36,7 @@ CommandLine::CommandLine(QList<CliCommand> commands)
     };
 
     QString description = QStringLiteral(
-        "Orvane without a desktop: holds the serial link to a KVM device.\n\nCommands:\n");
+        "Orvane without a desktop: holds the serial or BLE link to a KVM device.\n\nCommands:\n");
     for (const CliCommand& command : std::as_const(commands_)) {
         description += QStringLiteral("  %1 %2\n      %3\n")
                            .arg(command.name, command.arguments, command.summary);
@@ -98,13 +98,20 @@ int CommandLine::run(const QStringList& arguments) {
         return usageError(QStringLiteral("unknown command \"%1\"").arg(positional.first()));
     }
     const QStringList rest = positional.mid(1);
-    if (rest.size() != command->positional.size()) {
+    QStringList expected = command->positional;
+    if (takes(*command, QStringLiteral("ble")) && parser_.isSet(QStringLiteral("ble"))) {
+        // The BLE bridge takes the place of the port.
+        expected.removeAll(QStringLiteral("port"));
+        if (rest.size() == command->positional.size()) {
+            return usageError(QStringLiteral("give either <port> or --ble, not both"), command);
+        }
+    }
+    if (rest.size() != expected.size()) {
         return usageError(
-            command->positional.isEmpty()
+            expected.isEmpty()
                 ? QStringLiteral("%1 takes no arguments").arg(command->name)
                 : QStringLiteral("%1 takes %2")
-                      .arg(command->name,
-                           u'<' + command->positional.join(QStringLiteral("> <")) + u'>'),
+                      .arg(command->name, u'<' + expected.join(QStringLiteral("> <")) + u'>'),
             command);
     }
     for (const QString& name : parser_.optionNames()) {

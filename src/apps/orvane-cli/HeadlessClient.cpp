@@ -27,7 +27,9 @@ SerialService::Platform platformFor(const QString& portPath) {
     auto source = std::make_shared<LinuxSerialDeviceSource>(config);
     SerialService::Platform platform;
     platform.devices = source;
-    platform.watch = std::make_unique<InotifyDeviceWatch>(source->watchedDirectories());
+    if (!portPath.isEmpty()) { // without a port (the link is BLE) there is nothing to watch
+        platform.watch = std::make_unique<InotifyDeviceWatch>(source->watchedDirectories());
+    }
     platform.openSession = [](const QString& path, qint64 baudRate) {
         return std::make_unique<SerialPortSession>(path, baudRate,
                                                    std::make_unique<PosixSerialPortIO>(),

@@ -2,9 +2,9 @@
 
 #include "clipboard/ClipboardEntry.h"
 #include "common/Result.h"
+#include "common/WorkQueue.h"
 #include "protocol/PeripheralHandler.h"
 #include "serial/SerialService.h"
-#include "common/WorkQueue.h"
 #include "storage/AppStore.h"
 #include "trans/SendJob.h"
 #include "trans/SerialProtocolRouter.h"

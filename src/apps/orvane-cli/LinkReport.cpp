@@ -15,9 +15,11 @@ void follow(HeadlessClient& client, bool verbose) {
         Console::info(QStringLiteral("状态: ") + service.statusText());
     });
     QObject::connect(&service, &SerialService::isConnectedChanged, &client, [&service] {
-        Console::info(service.isConnected()
-                          ? QStringLiteral("已连接 ") + service.selectedPath()
-                          : QStringLiteral("连接已断开 ") + service.selectedPath());
+        const QString link = service.selectedBluetoothDeviceID().isEmpty()
+                                 ? service.selectedPath()
+                                 : service.selectedBluetoothDeviceID();
+        Console::info(service.isConnected() ? QStringLiteral("已连接 ") + link
+                                            : QStringLiteral("连接已断开 ") + link);
     });
     QObject::connect(&service, &SerialService::connectHintChanged, &client, [&service] {
         if (!service.connectHint().isEmpty()) {
@@ -45,6 +47,16 @@ void noteIfMissing(const QString& port, const QString& deviceDirectory, const QS
                               ? QStringLiteral("%1 中没有串口").arg(deviceDirectory)
                               : QStringLiteral("现有串口: ") + present.join(QStringLiteral(", "));
     Console::warning(QStringLiteral("串口 %1 不存在 · %2 · %3").arg(port, ports, then));
+}
+
+std::unique_ptr<BleLink> attachBle(HeadlessClient& client, const QString& address) {
+    if (address.isEmpty()) {
+        return nullptr;
+    }
+    return std::make_unique<BleLink>(
+        client.service(), address,
+        [](const QString& status) { Console::info(QStringLiteral("蓝牙: ") + status); },
+        [](const QString& line) { Console::warning(QStringLiteral("警告: ") + line); });
 }
 
 } // namespace orvane::LinkReport

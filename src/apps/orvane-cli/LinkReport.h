@@ -1,8 +1,11 @@
 #pragma once
 
+#include "apps/orvane-cli/BleLink.h"
 #include "apps/orvane-cli/HeadlessClient.h"
 
 #include <QString>
+
+#include <memory>
 
 namespace orvane {
 
@@ -17,6 +20,10 @@ void follow(HeadlessClient& client, bool verbose);
 // When `port` does not exist (yet), one line saying so and naming the ports that do exist
 // in `deviceDirectory`, followed by `then` (what the command does about it).
 void noteIfMissing(const QString& port, const QString& deviceDirectory, const QString& then);
+
+// With a BLE `address`, the link that carries the client's frames over that bridge instead of
+// a port, reporting its status and warnings like the serial link's; none without one.
+std::unique_ptr<BleLink> attachBle(HeadlessClient& client, const QString& address);
 
 } // namespace LinkReport
 

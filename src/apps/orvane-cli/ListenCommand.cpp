@@ -1,5 +1,6 @@
 #include "apps/orvane-cli/ListenCommand.h"
 
+#include "apps/orvane-cli/BleLink.h"
 #include "apps/orvane-cli/CliExitCode.h"
 #include "apps/orvane-cli/Console.h"
 #include "apps/orvane-cli/DeliveryReport.h"
@@ -20,10 +21,14 @@ int runListen(const CliInvocation& invocation) {
         return CliExitCode::failure;
     }
     const bool json = invocation.isSet(QStringLiteral("json"));
-    HeadlessClient client(invocation.arguments().first());
-    LinkReport::noteIfMissing(client.portPath(), invocation.deviceDirectory(),
-                              QStringLiteral("等待它出现"));
+    const QString ble = invocation.value(QStringLiteral("ble"));
+    HeadlessClient client(invocation.arguments().value(0));
+    if (ble.isEmpty()) {
+        LinkReport::noteIfMissing(client.portPath(), invocation.deviceDirectory(),
+                                  QStringLiteral("等待它出现"));
+    }
     LinkReport::follow(client, invocation.verbose());
+    const std::unique_ptr<BleLink> bleLink = LinkReport::attachBle(client, ble);
     QObject::connect(
         &client, &HeadlessClient::itemDelivered, &client, [json](const ClipboardEntry& entry) {
             Console::out(json ? DeliveryReport::jsonLine(entry) : DeliveryReport::textLine(entry));
@@ -33,7 +38,8 @@ int runListen(const CliInvocation& invocation) {
         client.stop();
         QCoreApplication::exit(CliExitCode::success);
     });
-    Console::info(QStringLiteral("监听 %1 (Ctrl-C 结束)").arg(client.portPath()));
+    Console::info(
+        QStringLiteral("监听 %1 (Ctrl-C 结束)").arg(ble.isEmpty() ? client.portPath() : ble));
     client.start();
     return QCoreApplication::exec();
 }
@@ -43,11 +49,11 @@ int runListen(const CliInvocation& invocation) {
 CliCommand listenCommand() {
     return CliCommand{
         QStringLiteral("listen"),
-        QStringLiteral("<port> [--json]"),
+        QStringLiteral("(<port> | --ble ADDRESS) [--json]"),
         QStringLiteral("hold the link until interrupted, answer the device and report each item "
                        "it pushes"),
         {QStringLiteral("port")},
-        {jsonOption()},
+        {bleOption(), jsonOption()},
         runListen,
     };
 }

@@ -1,5 +1,6 @@
 #include "apps/orvane-cli/SendCommand.h"
 
+#include "apps/orvane-cli/BleLink.h"
 #include "apps/orvane-cli/CliExitCode.h"
 #include "apps/orvane-cli/Console.h"
 #include "apps/orvane-cli/HeadlessClient.h"
@@ -92,10 +93,14 @@ int runSend(const CliInvocation& invocation) {
     const SendJob job = std::move(built).value();
 
     TerminationSignals termination;
-    HeadlessClient client(invocation.arguments().first());
-    LinkReport::noteIfMissing(client.portPath(), invocation.deviceDirectory(),
-                              QStringLiteral("最多等待 %1 秒").arg(waitSeconds));
+    const QString ble = invocation.value(QStringLiteral("ble"));
+    HeadlessClient client(invocation.arguments().value(0));
+    if (ble.isEmpty()) {
+        LinkReport::noteIfMissing(client.portPath(), invocation.deviceDirectory(),
+                                  QStringLiteral("最多等待 %1 秒").arg(waitSeconds));
+    }
     LinkReport::follow(client, invocation.verbose());
+    const std::unique_ptr<BleLink> bleLink = LinkReport::attachBle(client, ble);
     std::optional<std::jthread> worker; // joined before the client goes away
 
     QTimer deadline;
@@ -162,8 +167,8 @@ int runSend(const CliInvocation& invocation) {
 CliCommand sendCommand() {
     return CliCommand{
         QStringLiteral("send"),
-        QStringLiteral("<port> (--text TEXT | --file PATH | --image PATH) [--wait SECONDS] "
-                       "[--json]"),
+        QStringLiteral("(<port> | --ble ADDRESS) (--text TEXT | --file PATH | --image PATH) "
+                       "[--wait SECONDS] [--json]"),
         QStringLiteral("wait for the link, send one item and exit"),
         {QStringLiteral("port")},
         {
@@ -177,6 +182,7 @@ CliCommand sendCommand() {
                                    .arg(minWaitSeconds)
                                    .arg(maxWaitSeconds),
                                QStringLiteral("seconds"), QStringLiteral("10")),
+            bleOption(),
             jsonOption(),
         },
         runSend,

@@ -4,6 +4,7 @@
 #include "apps/orvane-cli/CommandLine.h"
 #include "apps/orvane-cli/ListenCommand.h"
 #include "apps/orvane-cli/PortsCommand.h"
+#include "apps/orvane-cli/ScanCommand.h"
 #include "apps/orvane-cli/SendCommand.h"
 #include "serial/SerialDiagnostics.h"
 
@@ -14,8 +15,8 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("orvane-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
 
-    orvane::CommandLine commandLine(
-        {orvane::listenCommand(), orvane::sendCommand(), orvane::portsCommand()});
+    orvane::CommandLine commandLine({orvane::listenCommand(), orvane::sendCommand(),
+                                     orvane::portsCommand(), orvane::scanCommand()});
     const int result = commandLine.run(QCoreApplication::arguments());
     orvane::SerialDiagnostics::flush();
     return result;
