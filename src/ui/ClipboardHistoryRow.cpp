@@ -36,14 +36,16 @@ ClipboardHistoryRow::ClipboardHistoryRow(const ClipboardEntry& entry, ClipboardI
 
     auto* top = new QHBoxLayout;
     top->setSpacing(6);
-    auto* preview = new QLabel(this);
-    preview->setObjectName(QStringLiteral("preview"));
-    // One line only: a long text would otherwise make a very tall row.
-    const QString line = ClipboardFormatting::preview(entry).section(QLatin1Char('\n'), 0, 0);
-    preview->setText(preview->fontMetrics().elidedText(line, Qt::ElideRight, 300));
-    preview->setToolTip(ClipboardFormatting::preview(entry).left(500));
-    preview->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    top->addWidget(preview, 1);
+    preview_ = new QLabel(this);
+    preview_->setObjectName(QStringLiteral("preview"));
+    // One line only, elided to the room it gets: a long text would otherwise make a very
+    // tall row.
+    const QString full = ClipboardFormatting::preview(entry);
+    previewLine_ = full.section(QLatin1Char('\n'), 0, 0);
+    preview_->setText(previewLine_);
+    preview_->setToolTip(full.left(500));
+    preview_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    top->addWidget(preview_, 1);
 
     sendButton_ =
         makeButton(QStringLiteral("发送"), QStringLiteral("通过 TRANS 发送到 Target"), this);
@@ -103,6 +105,13 @@ void ClipboardHistoryRow::mouseDoubleClickEvent(QMouseEvent* event) {
         emit doubleClicked();
     }
     QFrame::mouseDoubleClickEvent(event);
+}
+
+void ClipboardHistoryRow::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    // The layout has already given the label its new width.
+    preview_->setText(
+        preview_->fontMetrics().elidedText(previewLine_, Qt::ElideRight, preview_->width()));
 }
 
 void ClipboardHistoryRow::paintEvent(QPaintEvent* event) {

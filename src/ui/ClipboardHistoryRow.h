@@ -4,6 +4,7 @@
 
 #include <QFrame>
 
+class QLabel;
 class QPushButton;
 
 namespace orvane {
@@ -44,9 +45,12 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     ClipboardEntry entry_;
+    QString previewLine_;
+    QLabel* preview_ = nullptr;
     Highlight highlight_ = Highlight::none;
     QPushButton* sendButton_ = nullptr;
 };
