@@ -101,8 +101,12 @@ void ClipboardHistoryRow::mousePressEvent(QMouseEvent* event) {
 }
 
 void ClipboardHistoryRow::mouseDoubleClickEvent(QMouseEvent* event) {
+    // Not passed on: the base class would treat it as one more press, which would start a
+    // new single click right after the double click.
     if (event->button() == Qt::LeftButton) {
         emit doubleClicked();
+        event->accept();
+        return;
     }
     QFrame::mouseDoubleClickEvent(event);
 }
