@@ -150,7 +150,9 @@ void AppShell::requestQuit() {
     }
     quitting_ = true;
     finishQuit();
-    QCoreApplication::quit();
+    // exit() rather than quit(): quit() first asks every window to close, and a window
+    // that refuses (the standalone one turns closing into this very request) cancels it.
+    QCoreApplication::exit(0);
 }
 
 void AppShell::finishQuit() {

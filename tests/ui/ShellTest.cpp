@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <csignal>
@@ -149,4 +150,13 @@ TEST_F(SingleInstanceTest, ASecondStartShowsTheFirstAndExits) {
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
+}
+
+TEST(AppShellTest, QuitEndsTheEventLoopAlthoughTheWindowRefusesToClose) {
+    ClipboardImageCache cache;
+    AppShell shell(false, cache);
+    shell.start();
+    QTimer::singleShot(0, &shell, &AppShell::requestQuit);
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(1); }); // the loop would not end
+    EXPECT_EQ(QCoreApplication::exec(), 0);
 }
