@@ -1,5 +1,6 @@
 #include "ui/ClipboardImageCache.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QImageReader>
 #include <QPointer>
@@ -9,22 +10,36 @@ namespace orvane {
 
 namespace {
 
-QImage loadImage(const std::optional<QString>& path, const std::optional<QString>& base64) {
-    QImage image;
+// Decodes at most maxSize, keeping the aspect ratio, so a full-screen screenshot costs
+// a fraction of its full decoded size while it sits in the history.
+QImage loadImage(const std::optional<QString>& path, const std::optional<QString>& base64,
+                 QSize maxSize) {
+    QByteArray data;
+    QBuffer buffer(&data);
+    QImageReader reader;
     if (path) {
-        QImageReader reader(*path);
-        image = reader.read();
+        reader.setFileName(*path);
     } else if (base64) {
-        image.loadFromData(QByteArray::fromBase64(base64->toLatin1()));
+        data = QByteArray::fromBase64(base64->toLatin1());
+        buffer.open(QIODevice::ReadOnly);
+        reader.setDevice(&buffer);
+    } else {
+        return {};
     }
-    return image;
+    reader.setAutoTransform(true);
+    const QSize size = reader.size();
+    if (size.isValid() && (size.width() > maxSize.width() || size.height() > maxSize.height())) {
+        reader.setScaledSize(size.scaled(maxSize, Qt::KeepAspectRatio));
+    }
+    return reader.read();
 }
 
 } // namespace
 
 ClipboardImageCache::ClipboardImageCache(int costLimitKb, QObject* parent)
     : QObject(parent)
-    , images_(costLimitKb) {
+    , images_(costLimitKb)
+    , maxImageSize_(defaultMaxImageSize) {
     // Thumbnails appear in history order; two loaders keep up without crowding the UI.
     pool_.setMaxThreadCount(2);
     pool_.setObjectName(QStringLiteral("com.orvane.ui.images"));
@@ -67,13 +82,14 @@ void ClipboardImageCache::load(const ClipboardEntry& entry) {
         return;
     }
     loading_.insert(k);
-    pool_.start([this, k, path = entry.imagePath, base64 = entry.imageDataBase64] {
-        const QImage image = loadImage(path, base64);
-        // The destructor waits for this job, so `this` outlives the queued call's posting;
-        // Qt drops the call if the cache is gone by the time it would run.
-        QMetaObject::invokeMethod(
-            this, [this, k, image] { store(k, image); }, Qt::QueuedConnection);
-    });
+    pool_.start(
+        [this, k, path = entry.imagePath, base64 = entry.imageDataBase64, maxSize = maxImageSize_] {
+            const QImage image = loadImage(path, base64, maxSize);
+            // The destructor waits for this job, so `this` outlives the queued call's posting;
+            // Qt drops the call if the cache is gone by the time it would run.
+            QMetaObject::invokeMethod(
+                this, [this, k, image] { store(k, image); }, Qt::QueuedConnection);
+        });
 }
 
 void ClipboardImageCache::store(const QString& key, const QImage& image) {

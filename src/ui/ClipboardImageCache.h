@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QObject>
 #include <QSet>
+#include <QSize>
 #include <QString>
 #include <QThreadPool>
 
@@ -24,7 +25,10 @@ class ClipboardImageCache : public QObject {
 
 public:
     // Decoded images are kept up to this many kilobytes; an evicted image loads again.
-    static constexpr int defaultCostLimitKb = 48 * 1024;
+    static constexpr int defaultCostLimitKb = 16 * 1024;
+    // Images are decoded at most this large (twice a thumbnail's layout width, for
+    // high-density screens); a view that needs the full picture loads it itself.
+    static constexpr QSize defaultMaxImageSize{640, 640};
 
     explicit ClipboardImageCache(int costLimitKb = defaultCostLimitKb, QObject* parent = nullptr);
     // Waits for loads still running, so none reports to a destroyed cache.
@@ -55,6 +59,7 @@ private:
     QCache<QString, QImage> images_;
     QSet<QString> failedKeys_;
     QSet<QString> loading_;
+    QSize maxImageSize_;
 };
 
 } // namespace orvane

@@ -4,6 +4,9 @@
 // with the history read back from the store, and writes history.png, sending.png
 // (a send in progress) and toast.png (a send's result banner). Run it on a real X
 // server (Xvfb) so that fonts and styles are those a user sees.
+//
+// orvane-screenshot --fill-only <n>: only stores n entries, a third of them full-screen
+// screenshots, for measuring the program with a full history.
 
 #include "clipboard/ClipboardEntry.h"
 #include "storage/AppFiles.h"
@@ -32,7 +35,7 @@ using namespace orvane;
 
 namespace {
 
-QByteArray samplePng() {
+QByteArray samplePng(QSize size = QSize(960, 540), int variant = 0) {
     QImage image(960, 540, QImage::Format_RGB32);
     QPainter painter(&image);
     QLinearGradient sky(0, 0, 0, 540);
@@ -46,7 +49,11 @@ QByteArray samplePng() {
     painter.drawEllipse(QPoint(760, 640), 460, 250);
     painter.setBrush(QColor(0xff, 0xd7, 0x00));
     painter.drawEllipse(QPoint(800, 120), 60, 60);
+    painter.drawText(QPoint(40, 60), QString::number(variant));
     painter.end();
+    if (size != image.size()) {
+        image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
@@ -112,6 +119,25 @@ bool fillStore(AppStore& store, const QString& dataDir, QTextStream& err) {
     return true;
 }
 
+bool fillMany(AppStore& store, int count, QTextStream& err) {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (int i = 0; i < count; ++i) {
+        ClipboardEntry entry;
+        if (i % 3 == 0) {
+            entry.kind = ClipboardKind::image;
+            entry.text = QStringLiteral("[截图]");
+            entry.imageDataBase64 = QString::fromLatin1(samplePng(QSize(1920, 1080), i).toBase64());
+        } else {
+            entry.text = QStringLiteral("剪贴板条目 %1: ").arg(i) + QString(200, QLatin1Char('x'));
+        }
+        entry.timestamp = now - qint64(count - i) * 60 * 1000;
+        if (!addEntry(store, entry, err)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void settle(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -123,17 +149,22 @@ void settle(int ms) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QTextStream err(stderr);
-    if (argc != 2) {
-        err << "usage: orvane-screenshot <output-dir>\n";
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    const bool fillOnly = args.size() == 2 && args[0] == QLatin1String("--fill-only");
+    if (args.size() != 1 && !fillOnly) {
+        err << "usage: orvane-screenshot <output-dir> | --fill-only <n>\n";
         return 2;
     }
-    const QDir out(QString::fromLocal8Bit(argv[1]));
     const auto dataDir = AppFiles::appDataDir();
     auto store = AppStore::open();
     if (!dataDir || !store) {
         err << "no data directory or store\n";
         return 1;
     }
+    if (fillOnly) {
+        return fillMany(*store.value(), args[1].toInt(), err) ? 0 : 1;
+    }
+    const QDir out(args[0]);
     if (!fillStore(*store.value(), dataDir.value(), err)) {
         return 1;
     }
