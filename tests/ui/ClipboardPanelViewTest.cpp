@@ -6,7 +6,9 @@
 #include "ui/ClipboardTransferOverlay.h"
 #include "ui/SerialPortPicker.h"
 #include "ui/SerialStatusBar.h"
+#include "ui/ToastBanner.h"
 
+#include <QBuffer>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
@@ -210,4 +212,55 @@ TEST_F(ClipboardPanelViewTest, ThumbnailsLoadOnceAndFailedKeysAreNotRetried) {
     EXPECT_EQ(finished.size(), 2);
     EXPECT_TRUE(cache.cached(good).has_value());
     EXPECT_FALSE(cache.cached(missing).has_value());
+}
+
+TEST(ClipboardImageCacheTest, KeysByPathThenDataThenIdAndDecodesSmall) {
+    ClipboardEntry entry = imageEntry(12, QStringLiteral("/x.png"));
+    entry.imageDataBase64 = QStringLiteral("AAAA");
+    EXPECT_EQ(ClipboardImageCache::key(entry), "/x.png");
+    entry.imagePath.reset();
+    EXPECT_EQ(ClipboardImageCache::key(entry), "AAAA");
+    entry.imageDataBase64.reset();
+    EXPECT_EQ(ClipboardImageCache::key(entry), "12");
+
+    // A full-screen screenshot held as Base64 is kept at thumbnail scale only.
+    QImage big(1920, 1080, QImage::Format_RGB32);
+    big.fill(Qt::white);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(big.save(&buffer, "PNG"));
+    entry.imageDataBase64 = QString::fromLatin1(png.toBase64());
+    ClipboardImageCache cache;
+    QSignalSpy finished(&cache, &ClipboardImageCache::finished);
+    cache.load(entry);
+    cache.load(entry); // already loading: no second job
+    ASSERT_TRUE(finished.wait(5000));
+    QTest::qWait(50);
+    EXPECT_EQ(finished.size(), 1);
+    const auto image = cache.cached(ClipboardImageCache::key(entry));
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->size(), QSize(640, 360));
+}
+
+TEST_F(ClipboardPanelViewTest, ToastShowsTheKindsMessageUntilCleared) {
+    ToastBanner* toast = panel.toastBanner();
+    EXPECT_FALSE(toast->isVisible());
+    toast->showToast(QStringLiteral("已取消发送"), ToastBanner::Kind::warning);
+    EXPECT_TRUE(toast->isVisible());
+    EXPECT_EQ(toast->message(), "已取消发送");
+    EXPECT_EQ(toast->kind(), ToastBanner::Kind::warning);
+    // Above the overlay, so that the result of a send shows while the overlay is up.
+    panel.setTransfer(true, 100);
+    const QObjectList& stack = panel.children(); // bottom to top
+    EXPECT_GT(stack.indexOf(toast), stack.indexOf(panel.transferOverlay()));
+    toast->clearToast();
+    EXPECT_FALSE(toast->isVisible());
+}
+
+TEST_F(ClipboardPanelViewTest, OpeningThePortListAsksForAFreshOne) {
+    QSignalSpy refresh(panel.statusBar(), &SerialStatusBar::refreshPortsRequested);
+    panel.statusBar()->portPicker()->showPopup();
+    EXPECT_EQ(refresh.size(), 1);
+    panel.statusBar()->portPicker()->hidePopup();
 }

@@ -160,3 +160,27 @@ TEST(AppShellTest, QuitEndsTheEventLoopAlthoughTheWindowRefusesToClose) {
     QTimer::singleShot(5000, [] { QCoreApplication::exit(1); }); // the loop would not end
     EXPECT_EQ(QCoreApplication::exec(), 0);
 }
+
+TEST(SingleInstanceWithoutBus, RunsAloneAndSaysWhy) {
+    SingleInstance instance(QDBusConnection::connectToBus(
+        QStringLiteral("unix:path=/nonexistent/orvane-test-bus"), QStringLiteral("orvane-nobus")));
+    EXPECT_EQ(instance.claim(), SingleInstance::Claim::noBus);
+    EXPECT_FALSE(instance.failureReason().isEmpty());
+    QDBusConnection::disconnectFromBus(QStringLiteral("orvane-nobus"));
+}
+
+TEST(FloatingWindowTest, OnlyTheFloatingWindowHidesOnEscape) {
+    FloatingWindow standalone(FloatingWindow::Mode::standalone);
+    standalone.show();
+    QTest::keyClick(&standalone, Qt::Key_Escape);
+    EXPECT_TRUE(standalone.isVisible());
+    EXPECT_FALSE(standalone.windowFlags().testFlag(Qt::FramelessWindowHint));
+
+    FloatingWindow floating(FloatingWindow::Mode::floating);
+    EXPECT_TRUE(floating.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    floating.show();
+    QSignalSpy hidden(&floating, &FloatingWindow::windowHidden);
+    floating.close(); // a close request only hides
+    EXPECT_FALSE(floating.isVisible());
+    EXPECT_EQ(hidden.size(), 1);
+}
