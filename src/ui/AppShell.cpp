@@ -150,8 +150,8 @@ void AppShell::requestQuit() {
     }
     quitting_ = true;
     finishQuit();
-    // exit() rather than quit(): quit() first asks every window to close, and a window
-    // that refuses (the standalone one turns closing into this very request) cancels it.
+    // exit() rather than quit(): quit() first offers every window a close event, and one
+    // that refused it would cancel the quit the user asked for.
     QCoreApplication::exit(0);
 }
 

@@ -59,14 +59,13 @@ void FloatingWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void FloatingWindow::closeEvent(QCloseEvent* event) {
+    // The window is never destroyed, so accepting only hides it; and accepting lets a quit
+    // that first closes every window (the session ending) go ahead.
+    event->accept();
     if (mode_ == Mode::standalone) {
-        event->ignore();
         emit closeRequested();
         return;
     }
-    // A close request (the window manager's, Alt+F4) only hides: the window lives as long
-    // as the program.
-    event->ignore();
     hideWindow();
 }
 
