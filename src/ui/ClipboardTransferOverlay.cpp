@@ -49,7 +49,6 @@ ClipboardTransferOverlay::ClipboardTransferOverlay(QWidget* parent)
     card_ = new QWidget(this);
     card_->setObjectName(QStringLiteral("transferCard"));
     card_->setFixedWidth(280);
-    card_->setAutoFillBackground(true);
     outer->addWidget(card_, 0, Qt::AlignCenter);
 
     pages_ = new QStackedWidget(card_);
