@@ -1,86 +1,65 @@
-// The Orvane program. Until the tray application lands it opens the data directory
-// and the store the way the application does at start-up, and reports what it finds:
-// the settings in force and the clipboard history, newest first.
+// The Orvane desktop program: a tray icon and one floating window with the clipboard
+// history. One instance per desktop session; starting it again shows the running one.
 
+#include "apps/orvane/StoreHistory.h"
+#include "apps/orvane/TerminationSignals.h"
 #include "platform/linux/XWaylandFallback.h"
-#include "storage/AppFiles.h"
-#include "storage/AppStore.h"
-#include "storage/ClipboardRecordMapping.h"
+#include "ui/AppShell.h"
+#include "ui/ClipboardImageCache.h"
+#include "ui/ClipboardPanelView.h"
+#include "ui/MainView.h"
+#include "ui/SingleInstance.h"
 
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QTextStream>
+#include <QApplication>
+#include <QDebug>
+#include <QSystemTrayIcon>
 
 using namespace orvane;
-
-namespace {
-
-QString yesNo(bool value) {
-    return value ? QStringLiteral("on") : QStringLiteral("off");
-}
-
-QString kindName(ClipboardKind kind) {
-    return clipboardKindRawValue(kind);
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     // Decided before any Qt application object exists: the platform is chosen then.
     const QString platformLine = XWaylandFallback::applyToProcess();
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Orvane"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
-    QTextStream out(stdout);
-    QTextStream err(stderr);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Orvane"));
+    QApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("orvane"));
+    QApplication::setQuitOnLastWindowClosed(false);
 
-    out << "Orvane " << QCoreApplication::applicationVersion() << "\n";
-    if (!platformLine.isEmpty()) {
-        out << "SYS " << platformLine << "\n";
-    }
-    const auto dataDir = AppFiles::appDataDir();
-    if (!dataDir) {
-        err << "配置存储不可用: " << dataDir.error().description() << "\n";
-        return 1;
-    }
-    out << "data directory: " << dataDir.value() << "\n";
-
-    auto store = AppStore::open();
-    if (!store) {
-        err << "配置存储不可用: " << store.error().description() << "\n";
-        return 1;
-    }
-    const auto settings = store.value()->getSettings();
-    if (!settings) {
-        err << "配置存储不可用: " << settings.error().description() << "\n";
-        return 1;
-    }
-    const AppSettings& s = settings.value();
-    out << "serial port: " << (s.serialPort.isEmpty() ? QStringLiteral("-") : s.serialPort) << " @ "
-        << s.baudRate << " baud\n"
-        << "bluetooth device: "
-        << (s.bluetoothDeviceID.isEmpty()
-                ? QStringLiteral("-")
-                : s.bluetoothDeviceName + " (" + s.bluetoothDeviceID + ")")
-        << "\n"
-        << "start at login: " << yesNo(s.autostart)
-        << ", serial debug log: " << yesNo(s.serialDebugLogEnabled) << "\n";
-
-    const auto records = store.value()->listClipboardRecords(AppStore::historyCapacity);
-    if (!records) {
-        err << "history unavailable: " << records.error().description() << "\n";
-        return 1;
-    }
-    out << "clipboard history: " << records->size() << " entries\n";
-    for (const ClipboardRecord& record : records.value()) {
-        const ClipboardEntry entry = ClipboardRecordMapping::entryFromRecord(record);
-        QString preview = entry.text.simplified();
-        if (preview.size() > 60) {
-            preview = preview.first(59) + QChar(0x2026);
+    SingleInstance instance;
+    switch (instance.claim()) {
+    case SingleInstance::Claim::secondary:
+        if (!instance.failureReason().isEmpty()) {
+            qWarning().noquote() << "running instance did not answer:" << instance.failureReason();
         }
-        out << "  #" << entry.id << "  "
-            << QDateTime::fromMSecsSinceEpoch(entry.timestamp).toString(Qt::ISODate) << "  "
-            << kindName(entry.kind) << "  " << entry.dataSize << " B  " << preview << "\n";
+        return 0;
+    case SingleInstance::Claim::noBus:
+        qWarning().noquote() << "no session bus, running without the single-instance check:"
+                             << instance.failureReason();
+        break;
+    case SingleInstance::Claim::primary:
+        break;
     }
-    return 0;
+    if (!platformLine.isEmpty()) {
+        qInfo().noquote() << "SYS" << platformLine;
+    }
+
+    AppShell shell(QSystemTrayIcon::isSystemTrayAvailable(), ClipboardImageCache::shared());
+    QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
+                     [&shell] { shell.showMainWindow(PanelPresentationSource::dock); });
+    TerminationSignals signals_;
+    QObject::connect(&signals_, &TerminationSignals::received, &shell, &AppShell::requestQuit);
+
+    ClipboardPanelView& panel = *shell.mainView()->clipboardPanel();
+    panel.setSendAvailable(false);
+    std::unique_ptr<StoreHistory> history;
+    if (auto store = AppStore::open()) {
+        history = std::make_unique<StoreHistory>(std::move(store.value()), panel);
+        QObject::connect(&shell, &AppShell::orvaneDidBecomeActive, history.get(),
+                         &StoreHistory::reload);
+    } else {
+        qWarning().noquote() << "配置存储不可用: " + store.error().description();
+    }
+
+    shell.start();
+    return app.exec();
 }

@@ -1,0 +1,173 @@
+#include "ui/AppShell.h"
+
+#include "ui/ClipboardPanelView.h"
+#include "ui/DockLayout.h"
+#include "ui/FloatingWindow.h"
+#include "ui/MainView.h"
+#include "ui/Symbols.h"
+#include "ui/TrayPlacement.h"
+#include "ui/WindowSizeConfigurator.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QShortcut>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QTimer>
+
+namespace orvane {
+
+AppShell::AppShell(bool withTray, ClipboardImageCache& images, QObject* parent)
+    : QObject(parent)
+    , withTray_(withTray) {
+    window_ = new FloatingWindow(withTray ? FloatingWindow::Mode::floating
+                                          : FloatingWindow::Mode::standalone);
+    window_->setWindowIcon(Symbols::icon(QStringLiteral("orvane")));
+    mainView_ = new MainView(images, window_);
+    window_->setContent(mainView_);
+
+    auto* quitShortcut = new QShortcut(QKeySequence::Quit, window_);
+    connect(quitShortcut, &QShortcut::activated, this, &AppShell::requestQuit);
+    connect(window_, &FloatingWindow::windowHidden, this, &AppShell::orvaneHideTransientUI);
+    connect(window_, &FloatingWindow::closeRequested, this, &AppShell::requestQuit);
+    connect(this, &AppShell::orvaneHideTransientUI, mainView_->clipboardPanel(),
+            &ClipboardPanelView::hideTransientUI);
+    connect(this, &AppShell::orvaneDidBecomeActive, this,
+            [this] { window_->sizeConfigurator().apply(); });
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
+        if (s == Qt::ApplicationActive && !quitting_) {
+            emit orvaneDidBecomeActive();
+        }
+    });
+    // Session logout and any other end of the event loop pass through here too.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &AppShell::finishQuit);
+
+    if (withTray_) {
+        installTray();
+    }
+}
+
+AppShell::~AppShell() {
+    delete window_;
+}
+
+ScreenLayout AppShell::currentScreenLayout() {
+    ScreenLayout layout;
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    for (QScreen* screen : screens) {
+        layout.screens.append(ScreenArea{screen->geometry(), screen->availableGeometry()});
+    }
+    layout.primary = int(screens.indexOf(QGuiApplication::primaryScreen()));
+    return layout;
+}
+
+void AppShell::installTray() {
+    menu_ = std::make_unique<QMenu>();
+    QAction* settings = menu_->addAction(QStringLiteral("设置"));
+    settings->setObjectName(QStringLiteral("settings"));
+    connect(settings, &QAction::triggered, this, &AppShell::openSettings);
+    menu_->addSeparator();
+    QAction* quit = menu_->addAction(QStringLiteral("退出"));
+    quit->setObjectName(QStringLiteral("quit"));
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, this, &AppShell::requestQuit);
+
+    tray_ = new QSystemTrayIcon(Symbols::icon(QStringLiteral("orvane")), this);
+    tray_->setToolTip(QStringLiteral("Orvane"));
+    tray_->setContextMenu(menu_.get());
+    connect(tray_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+                    presentMainWindow(false);
+                }
+            });
+}
+
+void AppShell::start() {
+    if (tray_) {
+        tray_->show();
+    } else {
+        showMainWindow(PanelPresentationSource::dock);
+    }
+}
+
+void AppShell::showMainWindow(PanelPresentationSource source) {
+    Q_ASSERT(QThread::currentThread() == thread());
+    if (quitting_) {
+        return;
+    }
+    presentationSource_ = source;
+    window_->sizeConfigurator().apply();
+    if (window_->mode() == FloatingWindow::Mode::floating) {
+        const QSize size = window_->size();
+        const ScreenLayout screens = currentScreenLayout();
+        const QRect frame =
+            source == PanelPresentationSource::menuBar && tray_
+                ? TrayPlacement::frameForIcon(screens, tray_->geometry(), size)
+                : DockLayout::frameBesideDock(screens, size, TrayPlacement::dockMargin);
+        window_->move(frame.topLeft());
+    }
+    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+    emit orvaneDidBecomeActive();
+}
+
+void AppShell::hideMainWindow() {
+    if (window_->mode() == FloatingWindow::Mode::floating) {
+        window_->hideWindow();
+    }
+}
+
+void AppShell::toggleMenuBarPanel(bool showSettings) {
+    mainView_->setShowSettings(showSettings);
+    if (window_->isVisible() && presentationSource_ == PanelPresentationSource::menuBar &&
+        !showSettings) {
+        hideMainWindow();
+    } else {
+        showMainWindow(PanelPresentationSource::menuBar);
+    }
+}
+
+void AppShell::presentMainWindow(bool showSettings) {
+    mainView_->setShowSettings(showSettings);
+    showMainWindow(PanelPresentationSource::menuBar);
+}
+
+void AppShell::openSettings() {
+    mainView_->setShowSettings(true);
+    // After the menu has closed, so that its closing does not take activation from the
+    // window just shown.
+    QTimer::singleShot(0, this, [this] { toggleMenuBarPanel(true); });
+}
+
+void AppShell::requestQuit() {
+    if (quitting_) {
+        return;
+    }
+    quitting_ = true;
+    finishQuit();
+    // exit() rather than quit(): quit() first offers every window a close event, and one
+    // that refused it would cancel the quit the user asked for.
+    QCoreApplication::exit(0);
+}
+
+void AppShell::finishQuit() {
+    if (finished_) {
+        return;
+    }
+    finished_ = true;
+    quitting_ = true;
+    if (tray_) {
+        tray_->hide();
+    }
+    emit orvaneWillTerminate();
+    if (shutdownHook_) {
+        shutdownHook_();
+    }
+}
+
+} // namespace orvane

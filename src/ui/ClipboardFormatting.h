@@ -1,0 +1,26 @@
+#pragma once
+
+#include "clipboard/ClipboardEntry.h"
+
+#include <QDateTime>
+#include <QString>
+
+namespace orvane {
+
+// The texts a history row shows.
+namespace ClipboardFormatting {
+
+// "1023 B", "1.0 KB" (from 1024 bytes), "1.0 MB" (from 1 MiB).
+QString formatDataSize(qint64 bytes);
+
+// "--" below 1; "HH:mm:ss" today, "昨天 HH:mm" yesterday, "MM-dd HH:mm" otherwise, in
+// local time as seen at `now`.
+QString formatTime(qint64 ms, const QDateTime& now = QDateTime::currentDateTime());
+
+// The row's one-line summary: the trimmed text ("空文本" when nothing is left), the
+// paths joined by " · ", or "截图".
+QString preview(const ClipboardEntry& entry);
+
+} // namespace ClipboardFormatting
+
+} // namespace orvane
