@@ -80,6 +80,11 @@ void ClipboardManager::assertOwnerThread() const {
     Q_ASSERT(QThread::currentThread() == thread());
 }
 
+void ClipboardManager::stop() {
+    assertOwnerThread();
+    pollTimer_.reset();
+}
+
 void ClipboardManager::start(OnChanged onChanged, Persist persist, Load load, bool loadAsync) {
     assertOwnerThread();
     onChanged_ = std::move(onChanged);

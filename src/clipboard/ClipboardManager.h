@@ -68,6 +68,8 @@ public:
     // background with `loadAsync`, else right away), takes what is on the clipboard now
     // as already seen, starts polling and captures the current content once.
     void start(OnChanged onChanged, Persist persist, Load load, bool loadAsync);
+    // Stops watching the clipboard (the application is quitting); the history stays.
+    void stop();
 
     const ClipboardState& state() const { return state_; }
 

@@ -30,7 +30,8 @@ bool chunkFits(const CommPacketHead& head, qint64 size, QByteArrayView chunk) {
     return head.startIndex <= head.endIndex && qint64(head.startIndex) < size && !chunk.isEmpty();
 }
 
-void closeFile(const std::optional<PayloadStorage>& storage, bool remove) {
+void closeFile(ReceivedFileStore& files, const std::optional<PayloadStorage>& storage,
+               bool remove) {
     if (!storage) {
         return;
     }
@@ -39,7 +40,7 @@ void closeFile(const std::optional<PayloadStorage>& storage, bool remove) {
             file->handle->close();
         }
         if (remove) {
-            AppFiles::removeFileIfExists(file->path);
+            files.remove(file->path);
         }
     }
 }
@@ -57,10 +58,12 @@ qint64 TransHandler::receiveLimit(quint16 dataType) {
     }
 }
 
-TransHandler::TransHandler(LogFn log, LogFn warn, DeliverFn deliver)
+TransHandler::TransHandler(LogFn log, LogFn warn, DeliverFn deliver,
+                           std::shared_ptr<ReceivedFileStore> files)
     : log_(std::move(log))
     , warn_(std::move(warn))
-    , deliver_(std::move(deliver)) {
+    , deliver_(std::move(deliver))
+    , files_(files ? std::move(files) : ReceivedFileStore::dataDirectory()) {
     Q_ASSERT(log_ && warn_ && deliver_);
 }
 
@@ -160,7 +163,7 @@ QList<QByteArray> TransHandler::handleFirst(const WireHeader& wire, QByteArrayVi
         }
         // Refuses names that could address anything outside today's directory ("..",
         // control characters); the name is already reduced to its last component.
-        auto opened = AppFiles::openReceivedFileForWriting(name, size);
+        auto opened = files_->openForWriting(name, size);
         if (!opened) {
             warn_(QStringLiteral("FIRST_PACKET parse error: ") + opened.error().description());
             return {failReply(wire.channel, wire.sn, QStringLiteral("FIRST_PACKET parse"))};
@@ -184,7 +187,7 @@ QList<QByteArray> TransHandler::handleFirst(const WireHeader& wire, QByteArrayVi
                                   ? std::get_if<PayloadStorage::File>(&previous.storage->value)
                                   : nullptr;
         const bool sameFile = newFile && oldFile && newFile->path == oldFile->path;
-        closeFile(previous.storage, !previous.transferOK && !sameFile);
+        closeFile(*files_, previous.storage, !previous.transferOK && !sameFile);
     }
 
     log_(QStringLiteral("  FIRST_PACKET data_type=%1 product_id=%2 total=%3 payload=%4 file=\"%5\"")
@@ -317,7 +320,7 @@ QList<QByteArray> TransHandler::handleFinish(const WireHeader& wire) {
             if (file && !file->path.isEmpty()) {
                 // Old days are cleared while a new file arrives; a failure changes nothing
                 // for this transfer.
-                (void)AppFiles::purgeOldReceivedFiles(7);
+                (void)files_->purgeOlderThan(7);
             }
             success = true;
         }
@@ -335,7 +338,7 @@ void TransHandler::resetSession(bool discardPartialFile) {
 }
 
 void TransHandler::resetSessionLocked(bool discardPartialFile) {
-    closeFile(session_.storage, discardPartialFile && !session_.transferOK);
+    closeFile(*files_, session_.storage, discardPartialFile && !session_.transferOK);
     session_ = ReceiveSession{};
 }
 

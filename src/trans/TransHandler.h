@@ -5,6 +5,7 @@
 #include "protocol/CommPacketHead.h"
 #include "protocol/WireHeader.h"
 #include "trans/ReceiveSession.h"
+#include "trans/ReceivedFileStore.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -12,6 +13,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace orvane {
@@ -43,7 +45,9 @@ public:
     // The payload limit of a data type, -1 for none.
     static qint64 receiveLimit(quint16 dataType);
 
-    TransHandler(LogFn log, LogFn warn, DeliverFn deliver);
+    // Received files go to `files`, the data directory when none is given.
+    TransHandler(LogFn log, LogFn warn, DeliverFn deliver,
+                 std::shared_ptr<ReceivedFileStore> files = nullptr);
     // Closes a file still being received and removes it.
     ~TransHandler();
 
@@ -92,6 +96,7 @@ private:
     LogFn log_;
     LogFn warn_;
     DeliverFn deliver_;
+    std::shared_ptr<ReceivedFileStore> files_;
 
     mutable std::mutex lock;
     ReceiveSession session_;

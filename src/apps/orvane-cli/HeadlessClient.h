@@ -1,14 +1,11 @@
 #pragma once
 
+#include "app/ProtocolStack.h"
 #include "clipboard/ClipboardEntry.h"
 #include "common/Result.h"
-#include "common/WorkQueue.h"
-#include "protocol/PeripheralHandler.h"
 #include "serial/SerialService.h"
 #include "storage/AppStore.h"
 #include "trans/SendJob.h"
-#include "trans/SerialProtocolRouter.h"
-#include "trans/TransHandler.h"
 #include "trans/TransSender.h"
 
 #include <QObject>
@@ -19,22 +16,16 @@
 
 namespace orvane {
 
-// The link stack of the application without its window: the serial service holding the
-// port, the router answering probes and identity queries, the TRANS receiver storing what
-// the device pushes, and the TRANS sender. Received items are announced through
-// itemDelivered and added to the history in the data directory, as the application does.
-// The history (and the flush of a received file to the disk) is kept on a queue of its
-// own, in arrival order, so that the device does not wait for the database before its
-// transfer is acknowledged; stopping the client finishes what is queued.
+// The link stack of the application without its window, on one named port: received items
+// are announced through itemDelivered and added to the history in the data directory, as
+// the application does.
 //
 // Lives on the main thread, which must run an event loop; send() is for a worker thread.
 class HeadlessClient : public QObject {
     Q_OBJECT
 
 public:
-    // `portPath` may be any path to a serial device node, a symbolic link included: the
-    // port is looked for in its directory under its own name only, so the service never
-    // wanders off to another device there.
+    // `portPath` may be any path to a serial device node, a symbolic link included.
     explicit HeadlessClient(const QString& portPath, QObject* parent = nullptr);
     ~HeadlessClient() override;
 
@@ -46,13 +37,15 @@ public:
     // Closes the link; nothing is delivered afterwards.
     void stop();
 
-    SerialService& service() { return *service_; }
+    SerialService& service() { return stack_->service(); }
     QString portPath() const { return portPath_; }
 
     // Runs one outbound transfer to completion with the port in bulk mode; blocks.
     Status<TransSender::SendError> send(const SendJob& job,
                                         const TransSender::ProgressCallback& onProgress,
-                                        std::stop_token stop = {});
+                                        std::stop_token stop = {}) {
+        return stack_->send(job, onProgress, stop);
+    }
 
 signals:
     // Main thread, in the order the items arrived.
@@ -63,20 +56,8 @@ signals:
     void warning(const QString& line);
 
 private:
-    Status<QString> deliver(const ClipboardEntry& entry);
-    // History queue: the received item made durable and written to the history.
-    void keep(const ClipboardEntry& entry);
-    void postLog(const QString& line);
-    void postWarning(const QString& line);
-
     const QString portPath_;
-    std::unique_ptr<AppStore> store_; // null when the history is unavailable
-    WorkQueue historyQueue_{QStringLiteral("com.orvane.cli.history")};
-    std::shared_ptr<TransHandler> transHandler_;
-    std::shared_ptr<PeripheralHandler> peripheralHandler_;
-    std::shared_ptr<TransSender> transSender_;
-    std::unique_ptr<SerialProtocolRouter> router_;
-    std::unique_ptr<SerialService> service_;
+    std::unique_ptr<ProtocolStack> stack_;
 };
 
 } // namespace orvane

@@ -1,17 +1,24 @@
 // The Orvane desktop program: a tray icon and one floating window with the clipboard
 // history. One instance per desktop session; starting it again shows the running one.
 
-#include "apps/orvane/StoreHistory.h"
+#include "app/AppModel.h"
 #include "apps/orvane/TerminationSignals.h"
+#include "clipboard/QtClipboardTimers.h"
+#include "platform/linux/QtBluetoothCentral.h"
+#include "platform/linux/QtClipboardIO.h"
 #include "platform/linux/XWaylandFallback.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardImageCache.h"
 #include "ui/ClipboardPanelView.h"
 #include "ui/MainView.h"
+#include "ui/SerialStatusBar.h"
 #include "ui/SingleInstance.h"
+#include "ui/ToastBanner.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDebug>
+#include <QFileInfo>
 #include <QSystemTrayIcon>
 
 using namespace orvane;
@@ -49,16 +56,105 @@ int main(int argc, char** argv) {
     TerminationSignals signals_;
     QObject::connect(&signals_, &TerminationSignals::received, &shell, &AppShell::requestQuit);
 
-    ClipboardPanelView& panel = *shell.mainView()->clipboardPanel();
-    panel.setSendAvailable(false);
-    std::unique_ptr<StoreHistory> history;
-    if (auto store = AppStore::open()) {
-        history = std::make_unique<StoreHistory>(std::move(store.value()), panel);
-        QObject::connect(&shell, &AppShell::orvaneDidBecomeActive, history.get(),
-                         &StoreHistory::reload);
-    } else {
-        qWarning().noquote() << "配置存储不可用: " + store.error().description();
+    QCommandLineParser options;
+    options.addHelpOption();
+    options.addVersionOption();
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Selects and saves the serial port PATH (any device node or link)."),
+        QStringLiteral("PATH"));
+    options.addOption(portOption);
+    options.process(app);
+
+    QtClipboardIO clipboardIO;
+    QtClipboardTimers clipboardTimers;
+    AppModel::Parts parts;
+    const QString port = options.isSet(portOption)
+                             ? QFileInfo(options.value(portOption)).absoluteFilePath()
+                             : QString();
+    // A named port may live anywhere (a simulator's pseudo-terminal included); otherwise
+    // the system's serial ports are offered.
+    parts.serialPlatform =
+        port.isEmpty() ? ProtocolStack::systemPlatform() : ProtocolStack::singlePortPlatform(port);
+    parts.bluetoothCentral = std::make_unique<QtBluetoothCentral>(
+        [](const QString& line) { qWarning().noquote() << "BLE" << line; });
+    parts.clipboardIO = &clipboardIO;
+    parts.clipboardTimers = &clipboardTimers;
+    AppModel model(std::move(parts));
+    if (!port.isEmpty()) {
+        // Chosen as in the settings, once the model has started with the stored ones.
+        QMetaObject::invokeMethod(
+            &model, [&model, port] { model.selectSerialPort(port); }, Qt::QueuedConnection);
     }
+    shell.setShutdownHook([&model] { model.shutdown(); });
+    QObject::connect(&shell, &AppShell::orvaneWillTerminate, &model, &AppModel::shutdown);
+
+    ClipboardPanelView& panel = *shell.mainView()->clipboardPanel();
+    panel.setSendAvailable(true);
+    const auto showState = [&model, &panel] {
+        panel.setClipboardState(model.clipboardState());
+    };
+    QObject::connect(&model, &AppModel::clipboardStateChanged, &panel, showState);
+    QObject::connect(&model, &AppModel::clipboardTransferChanged, &panel, [&model, &panel] {
+        panel.setTransfer(model.isClipboardTransferring(), model.clipboardTransferProgress());
+    });
+    QObject::connect(&model, &AppModel::toastChanged, &panel, [&model, &panel] {
+        const auto& toast = model.toast();
+        if (!toast) {
+            panel.toastBanner()->clearToast();
+            return;
+        }
+        const auto kind = toast->kind == ToastKind::success ? ToastBanner::Kind::success
+                          : toast->kind == ToastKind::error ? ToastBanner::Kind::error
+                                                            : ToastBanner::Kind::warning;
+        panel.toastBanner()->showToast(toast->message, kind);
+    });
+    QObject::connect(&model, &AppModel::serialDebugLogEnabledChanged, &panel, [&model, &panel] {
+        panel.setSerialDebugLogEnabled(model.serialDebugLogEnabled());
+    });
+    QObject::connect(&model, &AppModel::errorMessageChanged, &model, [&model] {
+        if (!model.errorMessage().isEmpty()) {
+            qWarning().noquote() << model.errorMessage();
+        }
+    });
+    QObject::connect(&panel, &ClipboardPanelView::sendRequested, &model,
+                     &AppModel::sendClipboardItem);
+    QObject::connect(&panel, &ClipboardPanelView::deleteRequested, &model,
+                     &AppModel::deleteClipboardItem);
+    QObject::connect(&panel, &ClipboardPanelView::clearAllRequested, &model,
+                     &AppModel::clearClipboardHistory);
+    QObject::connect(&panel, &ClipboardPanelView::entryDoubleClicked, &model,
+                     &AppModel::doubleClickHistoryItem);
+    QObject::connect(&panel, &ClipboardPanelView::cancelTransferRequested, &model,
+                     &AppModel::cancelClipboardSend);
+
+    // The link line: the serial service's state, or the BLE device while that is the link.
+    SerialStatusBar& bar = *panel.statusBar();
+    SerialService& serial = model.serial();
+    const auto showLink = [&bar, &serial] {
+        const bool bluetooth = !serial.selectedBluetoothDeviceID().isEmpty();
+        bar.setLink(bluetooth ? SerialStatusBar::Link::bluetooth : SerialStatusBar::Link::serial);
+        bar.setBluetoothDeviceName(serial.selectedBluetoothDeviceName());
+        bar.setPorts(serial.ports(), serial.selectedPath());
+        bar.setConnectionState(serial.statusText());
+        bar.setToggle(bluetooth ? SerialStatusBar::Toggle::none
+                      : serial.isConnected() || serial.userWantsConnection()
+                          ? SerialStatusBar::Toggle::close
+                          : SerialStatusBar::Toggle::connect);
+    };
+    for (auto changed : {&SerialService::portsChanged, &SerialService::selectedPathChanged,
+                         &SerialService::statusTextChanged, &SerialService::isConnectedChanged,
+                         &SerialService::selectedBluetoothDeviceIDChanged,
+                         &SerialService::selectedBluetoothDeviceNameChanged,
+                         &SerialService::userWantsConnectionChanged}) {
+        QObject::connect(&serial, changed, &bar, showLink);
+    }
+    showLink();
+    QObject::connect(&bar, &SerialStatusBar::portSelected, &model, &AppModel::selectSerialPort);
+    QObject::connect(&bar, &SerialStatusBar::refreshPortsRequested, &serial,
+                     &SerialService::refreshPorts);
+    QObject::connect(&bar, &SerialStatusBar::connectRequested, &model, &AppModel::reconnectSerial);
+    QObject::connect(&bar, &SerialStatusBar::closeRequested, &serial, &SerialService::disconnect);
 
     shell.start();
     return app.exec();

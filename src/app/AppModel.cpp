@@ -1,0 +1,513 @@
+#include "app/AppModel.h"
+
+#include "app/XdgAutostart.h"
+#include "protocol/ProtocolWire.h"
+#include "storage/AppFiles.h"
+#include "storage/ClipboardRecordMapping.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
+#include <QThread>
+
+namespace orvane {
+
+namespace {
+
+const QString autoSelectName = QStringLiteral("ZE DOZ ERA");
+
+} // namespace
+
+AppModel::AppModel(Parts parts, QObject* parent)
+    : QObject(parent)
+    , parts_(std::move(parts)) {
+    Q_ASSERT(parts_.clipboardIO && parts_.clipboardTimers);
+    timers_ = parts_.timers ? std::move(parts_.timers) : ModelTimers::eventLoop();
+    if (!parts_.openStore) {
+        parts_.openStore = [] {
+            return AppStore::open();
+        };
+    }
+    if (!parts_.loginItem) {
+        parts_.loginItem = [](bool enabled) {
+            return XdgAutostart::setEnabled(enabled, QCoreApplication::applicationFilePath());
+        };
+    }
+    // The store is opened in startup(); the stack reaches it through the clipboard
+    // manager's persist callback, so it keeps no history of its own.
+    stack_ = std::make_unique<ProtocolStack>(std::move(parts_.serialPlatform),
+                                             ProtocolStack::Options{parts_.receivedFiles, {}});
+    const auto log = [this](const QString& line) {
+        appendProtocolLog(line);
+    };
+    bluetooth_ = std::make_unique<BluetoothService>(std::move(parts_.bluetoothCentral),
+                                                    BluetoothService::Callbacks{{}, log, log},
+                                                    parts_.bluetoothTimers);
+    clipboard_ =
+        std::make_unique<ClipboardManager>(*parts_.clipboardIO, *parts_.clipboardTimers, log);
+    setupSerialBridge();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!hasStarted_) {
+                hasStarted_ = true;
+                startup();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+AppModel::~AppModel() {
+    cancelClipboardSend();
+    for (auto& sender : sendThreads_) {
+        sender.thread.request_stop();
+    }
+    sendThreads_.clear(); // joins
+    QObject::disconnect(bleScanConnection_);
+    serial().setBluetoothWrite({});
+    clipboard_.reset();
+    bluetooth_.reset();
+    stack_.reset();
+}
+
+void AppModel::setupSerialBridge() {
+    SerialService& serial = stack_->service();
+    connect(&serial, &SerialService::isConnectedChanged, this, [this] {
+        if (stack_->service().isConnected()) {
+            clearStaleSerialErrorIfNeeded();
+        }
+    });
+    // The serial service writes from its I/O queue; the BLE service lives on this thread.
+    serial.setBluetoothWrite([self = QPointer<AppModel>(this)](const QByteArray& data) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, data] {
+                if (self) {
+                    self->bluetooth_->write(data);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+    bluetooth_->setOnRawDataReceived([this](const QByteArray& data) {
+        stack_->service().appendLog(QStringLiteral("BT RX RAW"),
+                                    QString::number(data.size()) + QStringLiteral(" B"),
+                                    {ProtocolWire::formatHexCompactTruncated(data, 32, 16)});
+    });
+    bluetooth_->setOnAutoConnect([this] { connectBluetooth(); });
+    connect(bluetooth_.get(), &BluetoothService::isConnectedChanged, this, [this] {
+        const bool connected = bluetooth_->isConnected();
+        SerialService& serial = stack_->service();
+        if (serial.bluetoothConnected() == connected) {
+            return;
+        }
+        serial.setBluetoothConnected(connected);
+        if (connected) {
+            appendProtocolLog(QStringLiteral("蓝牙已连接 ") + settings_.bluetoothDeviceName);
+        } else if (!serial.selectedBluetoothDeviceID().isEmpty()) {
+            appendProtocolLog(QStringLiteral("蓝牙已断开"));
+        }
+    });
+    connect(bluetooth_.get(), &BluetoothService::statusTextChanged, this,
+            [this] { appendProtocolLog(QStringLiteral("[BLE] ") + bluetooth_->statusText()); });
+    connect(stack_.get(), &ProtocolStack::itemDelivered, this, &AppModel::deliverTransEntry);
+    connect(stack_.get(), &ProtocolStack::echoReceived, this, &AppModel::handleEchoForAutoSelect);
+    connect(stack_.get(), &ProtocolStack::logLine, this, &AppModel::appendProtocolLog);
+    connect(stack_.get(), &ProtocolStack::warning, this, [this](const QString& line) {
+        stack_->service().appendLog(QStringLiteral("WRN"), line);
+    });
+}
+
+void AppModel::startup() {
+    Q_ASSERT(thread() == QThread::currentThread());
+    hasStarted_ = true;
+    SerialService& serial = stack_->service();
+    auto opened = parts_.openStore();
+    std::optional<AppSettings> loaded;
+    if (opened) {
+        store_ = std::shared_ptr<AppStore>(std::move(opened.value()));
+        auto read = store_->getSettings();
+        if (read) {
+            loaded = read.value();
+        } else {
+            setErrorMessage(QStringLiteral("配置存储不可用: ") + read.error().description());
+        }
+    } else {
+        setErrorMessage(QStringLiteral("配置存储不可用: ") + opened.error().description());
+    }
+    if (loaded) {
+        setSettings(*loaded);
+        setSerialDebugLogEnabledValue(settings_.serialDebugLogEnabled);
+        auto hasPort = store_->hasSerialPort();
+        bool configured = hasPort && hasPort.value();
+        if (!configured) {
+            auto hasDevice = store_->hasBluetoothDevice();
+            configured = hasDevice && hasDevice.value();
+        }
+        setPortConfigured(configured);
+        serial.setSelectedPath(settings_.serialPort);
+        serial.setBaudRate(settings_.baudRate >= 1 ? settings_.baudRate : defaultBaudRate);
+        serial.setSelectedBluetoothDeviceID(settings_.bluetoothDeviceID);
+        serial.setSelectedBluetoothDeviceName(settings_.bluetoothDeviceName);
+        bluetooth_->setAutoConnectDeviceID(settings_.bluetoothDeviceID);
+        (void)AppFiles::appDataDir();
+        applyStoredAutostart();
+    }
+    serial.setLogPaused(!serialDebugLogEnabled_);
+    serial.setOnPortAutoMigrated([this](const QString& path) {
+        if (!store_) {
+            return;
+        }
+        auto read = store_->getSettings();
+        if (!read) {
+            return;
+        }
+        AppSettings updated = read.value();
+        updated.serialPort = path;
+        (void)store_->saveSettings(updated);
+        setSettings(updated);
+        setSerialDebugLogEnabledValue(updated.serialDebugLogEnabled);
+        setPortConfigured(true);
+    });
+    clipboard_->start([this] { refreshClipboardState(); },
+                      [this](const ClipboardEntry& entry) { return persistClipboardEntry(entry); },
+                      [store = store_] {
+                          // Runs in the background: only the store, never the model.
+                          QList<ClipboardEntry> entries;
+                          if (!store) {
+                              return entries;
+                          }
+                          auto rows = store->listClipboardRecords(ClipboardManager::maxHistory);
+                          if (rows) {
+                              for (const auto& row : rows.value()) {
+                                  entries.append(ClipboardRecordMapping::entryFromRecord(row));
+                              }
+                          }
+                          return entries;
+                      },
+                      true);
+    refreshClipboardState();
+    serial.activate();
+    startAutoConnect();
+    if (!portConfigured_) {
+        setShowSettings(true);
+    }
+}
+
+void AppModel::applyStoredAutostart() {
+    if (settings_.autostart) {
+        (void)parts_.loginItem(true);
+    }
+}
+
+void AppModel::startAutoConnect() {
+    QObject::disconnect(bleScanConnection_);
+    isAutoSelecting_ = true;
+    appendProtocolLog(
+        QStringLiteral("自动选择：同时尝试 CDC 和 BLE ZE DOZ ERA，先收到 ECHO 者生效"));
+    SerialService& serial = stack_->service();
+    const QString path =
+        settings_.serialPort.isEmpty() ? serial.selectedPath() : settings_.serialPort;
+    if (!path.isEmpty()) {
+        serial.setSelectedPath(path);
+        serial.disconnect();
+        serial.connect();
+    }
+    startBLEAutoConnect();
+}
+
+void AppModel::startBLEAutoConnect() {
+    if (bluetooth_->isConnected()) {
+        return;
+    }
+    bluetooth_->startScan();
+    QObject::disconnect(bleScanConnection_);
+    bleScanConnection_ = connect(bluetooth_.get(), &BluetoothService::devicesChanged, this, [this] {
+        for (const BLEUARTDevice& device : bluetooth_->devices()) {
+            if (device.name != autoSelectName) {
+                continue;
+            }
+            QObject::disconnect(bleScanConnection_);
+            bluetooth_->stopScan();
+            saveBluetoothDevice(device, true);
+            connectBluetooth();
+            return;
+        }
+    });
+}
+
+void AppModel::handleEchoForAutoSelect(SerialDataSource source) {
+    Q_ASSERT(thread() == QThread::currentThread());
+    if (!isAutoSelecting_) {
+        return;
+    }
+    isAutoSelecting_ = false;
+    SerialService& serial = stack_->service();
+    switch (source) {
+    case SerialDataSource::unknown:
+        appendProtocolLog(QStringLiteral("ECHO 来源未知，保持当前连接"));
+        return;
+    case SerialDataSource::serial:
+        appendProtocolLog(QStringLiteral("ECHO 来自 CDC，选择 UART CDC，断开 BLE"));
+        QObject::disconnect(bleScanConnection_);
+        bluetooth_->stopScan();
+        bluetooth_->disconnect();
+        clearSavedBluetoothDevice();
+        return;
+    case SerialDataSource::bluetooth:
+        appendProtocolLog(QStringLiteral("ECHO 来自 BLE，选择 ZE DOZ ERA，断开 CDC"));
+        if (settings_.bluetoothDeviceID.isEmpty()) {
+            serial.disconnect();
+        } else {
+            selectBluetoothInSerial(settings_.bluetoothDeviceID, settings_.bluetoothDeviceName);
+        }
+        return;
+    }
+}
+
+void AppModel::selectBluetoothInSerial(const QString& id, const QString& name) {
+    // Without a Bluetooth selection disconnect() closes the port; the selection then makes
+    // the service route frames to the BLE link, the state a start with this device has.
+    SerialService& serial = stack_->service();
+    serial.setSelectedBluetoothDeviceID({});
+    serial.setSelectedPath({});
+    serial.disconnect();
+    serial.setSelectedBluetoothDeviceID(id);
+    serial.setSelectedBluetoothDeviceName(name);
+    serial.setBluetoothConnected(bluetooth_->isConnected());
+}
+
+void AppModel::connectBluetooth() {
+    setErrorMessage({});
+    if (settings_.bluetoothDeviceID.isEmpty()) {
+        setErrorMessage(QStringLiteral("未选择蓝牙设备"));
+        return;
+    }
+    QPointer<AppModel> self(this);
+    bluetooth_->connect(
+        settings_.bluetoothDeviceID,
+        [self](const QByteArray& frame) {
+            if (self) {
+                self->stack_->service().receiveBluetoothData(frame);
+            }
+        },
+        [self](const BLEUARTDevice& device) {
+            if (self) {
+                self->saveBluetoothDevice(device, self->isAutoSelecting_);
+            }
+        });
+}
+
+void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device, bool found) {
+    setErrorMessage({});
+    if (!store_) {
+        setErrorMessage(QStringLiteral("配置存储不可用"));
+        return;
+    }
+    const QString id = device ? device->id : QString();
+    const QString name = device ? device->name : QString();
+    AppSettings updated = settings_;
+    updated.bluetoothDeviceID = id;
+    updated.bluetoothDeviceName = name;
+    updated.serialPort.clear();
+    bluetooth_->setAutoConnectDeviceID(id);
+    if (auto saved = store_->saveSettings(updated); !saved) {
+        setErrorMessage(saved.error().description());
+        return;
+    }
+    setSettings(updated);
+    SerialService& serial = stack_->service();
+    if (found && isAutoSelecting_) {
+        // The first probe decides; until then the serial port stays open and selected, so
+        // that a probe over it can still win and keep it.
+        serial.setSelectedBluetoothDeviceID({});
+        serial.setSelectedBluetoothDeviceName({});
+        return;
+    }
+    if (id.isEmpty()) {
+        serial.setSelectedPath({});
+        serial.setSelectedBluetoothDeviceID({});
+        serial.setSelectedBluetoothDeviceName({});
+        serial.disconnect();
+        return;
+    }
+    selectBluetoothInSerial(id, name);
+}
+
+void AppModel::clearSavedBluetoothDevice() {
+    if (!store_) {
+        return;
+    }
+    AppSettings updated = settings_;
+    updated.bluetoothDeviceID.clear();
+    updated.bluetoothDeviceName.clear();
+    // A device found by the scan while the serial link was still being tried took the
+    // port's place in the settings; the serial link won, so its port is kept.
+    SerialService& serial = stack_->service();
+    if (updated.serialPort.isEmpty()) {
+        updated.serialPort = serial.selectedPath();
+    }
+    if (auto saved = store_->saveSettings(updated); !saved) {
+        setErrorMessage(saved.error().description());
+        return;
+    }
+    setSettings(updated);
+    setPortConfigured(!updated.serialPort.isEmpty());
+    bluetooth_->setAutoConnectDeviceID(std::nullopt);
+    serial.setSelectedBluetoothDeviceID({});
+    serial.setSelectedBluetoothDeviceName({});
+}
+
+void AppModel::selectSerialPort(const QString& path) {
+    setErrorMessage({});
+    if (!store_) {
+        setErrorMessage(QStringLiteral("配置存储不可用"));
+        return;
+    }
+    AppSettings updated = settings_;
+    updated.serialPort = path;
+    updated.bluetoothDeviceID.clear();
+    updated.bluetoothDeviceName.clear();
+    if (auto saved = store_->saveSettings(updated); !saved) {
+        setErrorMessage(saved.error().description());
+        return;
+    }
+    setSettings(updated);
+    setPortConfigured(!path.isEmpty());
+    SerialService& serial = stack_->service();
+    serial.setSelectedPath(path);
+    serial.setSelectedBluetoothDeviceID({});
+    serial.setSelectedBluetoothDeviceName({});
+    bluetooth_->setAutoConnectDeviceID(std::nullopt);
+    serial.disconnect();
+    serial.connect();
+}
+
+void AppModel::reconnectSerial() {
+    setErrorMessage({});
+    SerialService& serial = stack_->service();
+    const QString port =
+        serial.selectedPath().isEmpty() ? settings_.serialPort : serial.selectedPath();
+    if (port.isEmpty()) {
+        setErrorMessage(QStringLiteral("请先选择串口"));
+        return;
+    }
+    if (port != serial.selectedPath()) {
+        serial.setSelectedPath(port);
+    }
+    serial.connect();
+}
+
+void AppModel::saveSettings(AppSettings updated) {
+    setErrorMessage({});
+    if (!store_) {
+        setErrorMessage(QStringLiteral("配置存储不可用"));
+        return;
+    }
+    if (!updated.serialPort.isEmpty()) {
+        updated.bluetoothDeviceID.clear();
+        updated.bluetoothDeviceName.clear();
+    }
+    if (auto saved = store_->saveSettings(updated); !saved) {
+        setErrorMessage(saved.error().description());
+        return;
+    }
+    setSettings(updated);
+    setSerialDebugLogEnabledValue(updated.serialDebugLogEnabled);
+    setPortConfigured(!updated.serialPort.isEmpty() || !updated.bluetoothDeviceID.isEmpty());
+    SerialService& serial = stack_->service();
+    serial.setBaudRate(updated.baudRate >= 1 ? updated.baudRate : defaultBaudRate);
+    bluetooth_->setAutoConnectDeviceID(updated.bluetoothDeviceID);
+    if (!updated.bluetoothDeviceID.isEmpty()) {
+        selectBluetoothInSerial(updated.bluetoothDeviceID, updated.bluetoothDeviceName);
+    } else {
+        serial.setSelectedPath(updated.serialPort);
+        serial.setSelectedBluetoothDeviceID({});
+        serial.setSelectedBluetoothDeviceName({});
+        serial.disconnect();
+        serial.connect();
+    }
+    setShowSettings(false);
+}
+
+void AppModel::shutdown() {
+    if (isShutDown_) {
+        return;
+    }
+    isShutDown_ = true;
+    cancelClipboardSend();
+    clipboard_->stop();
+    stack_->service().shutdown();
+}
+
+void AppModel::clearStaleSerialErrorIfNeeded() {
+    if (errorMessage_.isEmpty()) {
+        return;
+    }
+    for (const char* mark : {"串口", "传输失败", "传输超时"}) {
+        if (errorMessage_.contains(QString::fromUtf8(mark))) {
+            setErrorMessage({});
+            return;
+        }
+    }
+}
+
+void AppModel::appendProtocolLog(const QString& message) {
+    QPointer<AppModel> self(this);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self, message] {
+            if (self && self->stack_) {
+                self->stack_->service().appendLog(QStringLiteral("SYS"), message);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void AppModel::setSettings(const AppSettings& settings) {
+    if (settings_ == settings) {
+        return;
+    }
+    settings_ = settings;
+    emit settingsChanged();
+}
+
+void AppModel::setSerialDebugLogEnabledValue(bool enabled) {
+    if (serialDebugLogEnabled_ != enabled) {
+        serialDebugLogEnabled_ = enabled;
+        if (stack_) {
+            stack_->service().setLogPaused(!enabled);
+        }
+        emit serialDebugLogEnabledChanged();
+    }
+}
+
+void AppModel::setPortConfigured(bool configured) {
+    if (portConfigured_ != configured) {
+        portConfigured_ = configured;
+        emit portConfiguredChanged();
+    }
+}
+
+void AppModel::setErrorMessage(const QString& message) {
+    if (errorMessage_ != message) {
+        errorMessage_ = message;
+        emit errorMessageChanged();
+    }
+}
+
+void AppModel::setShowSettings(bool show) {
+    if (showSettings_ != show) {
+        showSettings_ = show;
+        emit showSettingsChanged();
+    }
+}
+
+void AppModel::refreshClipboardState() {
+    if (!clipboard_ || clipboardState_ == clipboard_->state()) {
+        return;
+    }
+    clipboardState_ = clipboard_->state();
+    emit clipboardStateChanged();
+}
+
+} // namespace orvane

@@ -1,0 +1,162 @@
+#include "app/ProtocolStack.h"
+
+#include "common/SystemErrorText.h"
+#include "platform/linux/InotifyDeviceWatch.h"
+#include "platform/linux/LinuxSerialDeviceSource.h"
+#include "platform/linux/PosixSerialPortIO.h"
+#include "storage/ClipboardRecordMapping.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace orvane {
+
+namespace {
+
+SerialService::Platform platformFor(LinuxSerialDeviceSource::Config config, bool watch) {
+    auto source = std::make_shared<LinuxSerialDeviceSource>(std::move(config));
+    SerialService::Platform platform;
+    platform.devices = source;
+    if (watch) {
+        platform.watch = std::make_unique<InotifyDeviceWatch>(source->watchedDirectories());
+    }
+    platform.openSession = [](const QString& path, qint64 baudRate) {
+        return std::make_unique<SerialPortSession>(path, baudRate,
+                                                   std::make_unique<PosixSerialPortIO>(),
+                                                   SerialPortSession::diagnosticsLog());
+    };
+    return platform;
+}
+
+} // namespace
+
+SerialService::Platform ProtocolStack::singlePortPlatform(const QString& portPath) {
+    const QFileInfo info(portPath);
+    LinuxSerialDeviceSource::Config config;
+    config.directories = {{info.absolutePath(), {info.fileName()}}};
+    // Without a port (the link is BLE) there is nothing to watch.
+    return platformFor(std::move(config), !portPath.isEmpty());
+}
+
+SerialService::Platform ProtocolStack::systemPlatform() {
+    return platformFor(LinuxSerialDeviceSource::Config{}, true);
+}
+
+ProtocolStack::ProtocolStack(SerialService::Platform platform, Options options, QObject* parent)
+    : QObject(parent)
+    , history_(std::move(options.history)) {
+    transHandler_ = std::make_shared<TransHandler>(
+        [this](const QString& line) { postLog(line); },
+        [this](const QString& line) { postWarning(line); },
+        [this](const ClipboardEntry& entry) { return deliver(entry); }, std::move(options.files));
+    service_ = std::make_unique<SerialService>(std::move(platform));
+    peripheralHandler_ = std::make_shared<PeripheralHandler>(
+        [this](const QString& line) { postLog(line); },
+        [this] {
+            service_->noteEchoReceived();
+            const SerialDataSource source = handledSource_;
+            QMetaObject::invokeMethod(
+                this, [this, source] { emit echoReceived(source); }, Qt::QueuedConnection);
+        });
+    transSender_ = std::make_shared<TransSender>([this](const QString& line) { postLog(line); });
+    router_ =
+        std::make_unique<SerialProtocolRouter>(transHandler_, peripheralHandler_, transSender_);
+
+    service_->setFrameHandler(SerialService::SourcedFrameHandler(
+        [this, router = router_.get()](const QByteArray& frame, SerialDataSource source) {
+            handledSource_ = source;
+            auto replies = router->handle(frame);
+            handledSource_ = SerialDataSource::unknown;
+            return replies;
+        }));
+    service_->setIsTransferReceiveActiveCheck(
+        [handler = transHandler_] { return handler->session().active; });
+    // A push cut off by a lost link never finishes: its half-written file would otherwise
+    // stay in the data directory until the device starts the next one.
+    connect(service_.get(), &SerialService::isPortOpenChanged, this, [this] {
+        if (!service_->isPortOpen()) {
+            transHandler_->resetSession(true);
+        }
+    });
+}
+
+ProtocolStack::~ProtocolStack() {
+    // The service's queues call into the handlers; they go first. Then the items already
+    // delivered are made durable.
+    service_.reset();
+    historyQueue_.stop();
+}
+
+Status<TransSender::SendError> ProtocolStack::send(const SendJob& job,
+                                                   const TransSender::ProgressCallback& onProgress,
+                                                   std::stop_token stop, const QString& label) {
+    SerialService& service = *service_;
+    service.beginExclusiveProtocolSend();
+    auto result = transSender_->send(
+        job,
+        [&service, &label](const QByteArray& frame) -> Status<TransSender::WriteError> {
+            auto written = service.writeFrameDataAndWait(frame, label);
+            if (written) {
+                return Done{};
+            }
+            const auto& error = written.error().error();
+            if (const auto* trans = std::get_if<TransError>(&error)) {
+                return fail(TransSender::WriteError(*trans));
+            }
+            return fail(TransSender::WriteError(written.error().description()));
+        },
+        onProgress, stop);
+    service.endExclusiveProtocolSend();
+    return result;
+}
+
+Status<QString> ProtocolStack::deliver(const ClipboardEntry& entry) {
+    historyQueue_.post([this, entry] { keep(entry); });
+    QMetaObject::invokeMethod(
+        this, [this, entry] { emit itemDelivered(entry); }, Qt::QueuedConnection);
+    return Done{};
+}
+
+void ProtocolStack::keep(const ClipboardEntry& entry) {
+    // A received file goes to the disk before the history refers to it. One that is gone
+    // already (replaced by a later one of the same name) needs nothing.
+    for (const QString& path : entry.files) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            if (file.exists()) {
+                postWarning(
+                    QStringLiteral("文件未能写入磁盘: %1: %2").arg(path, file.errorString()));
+            }
+            continue;
+        }
+        if (::fsync(file.handle()) != 0) {
+            const QString reason = systemErrorText(errno);
+            postWarning(QStringLiteral("文件未能写入磁盘: %1: %2").arg(path, reason));
+        }
+    }
+    if (!history_) {
+        return;
+    }
+    auto record = ClipboardRecordMapping::recordFromEntry(entry);
+    if (!record) {
+        postWarning(QStringLiteral("历史记录未保存: ") + record.error().description());
+    } else if (auto added = history_->addClipboardRecord(record.value()); !added) {
+        postWarning(QStringLiteral("历史记录未保存: ") + added.error().description());
+    }
+}
+
+void ProtocolStack::postLog(const QString& line) {
+    QMetaObject::invokeMethod(
+        this, [this, line] { emit logLine(line); }, Qt::QueuedConnection);
+}
+
+void ProtocolStack::postWarning(const QString& line) {
+    QMetaObject::invokeMethod(
+        this, [this, line] { emit warning(line); }, Qt::QueuedConnection);
+}
+
+} // namespace orvane

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "clipboard/ClipboardEntry.h"
+#include "common/Result.h"
+#include "common/WorkQueue.h"
+#include "protocol/PeripheralHandler.h"
+#include "serial/SerialDataSource.h"
+#include "serial/SerialService.h"
+#include "storage/AppStore.h"
+#include "trans/ReceivedFileStore.h"
+#include "trans/SendJob.h"
+#include "trans/SerialProtocolRouter.h"
+#include "trans/TransHandler.h"
+#include "trans/TransSender.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <stop_token>
+
+namespace orvane {
+
+// The link protocol wired once, for the desktop program and the command line alike: the
+// serial service carrying frames of both links, the router answering probes and identity
+// queries, the TRANS receiver storing what the device pushes, and the TRANS sender.
+//
+// A received item is made durable on a queue of its own (its file flushed to the disk,
+// and, when a history store is given, its row added), in arrival order, so that the device
+// does not wait for the disk or the database before its transfer is acknowledged; the
+// item is announced through itemDelivered meanwhile. Destroying the stack finishes what is
+// queued.
+//
+// Lives on the main thread, which must run an event loop; send() is for a worker thread.
+class ProtocolStack : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        // Where received files go; the data directory when null.
+        std::shared_ptr<ReceivedFileStore> files;
+        // Received items are added to this history when set.
+        std::shared_ptr<AppStore> history;
+    };
+
+    ProtocolStack(SerialService::Platform platform, Options options, QObject* parent = nullptr);
+    ~ProtocolStack() override;
+
+    ProtocolStack(const ProtocolStack&) = delete;
+    ProtocolStack& operator=(const ProtocolStack&) = delete;
+
+    // Serial access to exactly one device node (a symbolic link included): the port is
+    // looked for in its directory under its own name only, so the service never wanders
+    // off to a neighbour. An empty path gives a service without a port to watch.
+    static SerialService::Platform singlePortPlatform(const QString& portPath);
+    // Every serial port of the system, as the settings list them.
+    static SerialService::Platform systemPlatform();
+
+    SerialService& service() { return *service_; }
+    TransHandler& receiver() { return *transHandler_; }
+    TransSender& sender() { return *transSender_; }
+
+    // Runs one outbound transfer to completion with the port in bulk mode; blocks.
+    Status<TransSender::SendError> send(const SendJob& job,
+                                        const TransSender::ProgressCallback& onProgress,
+                                        std::stop_token stop = {},
+                                        const QString& label = QStringLiteral("TRANS"));
+
+signals:
+    // Main thread, in the order the items arrived.
+    void itemDelivered(const orvane::ClipboardEntry& entry);
+    // The device's probe arrived (main thread), with the link it came over: the link is
+    // only known while the frame is handled, so it is taken there.
+    void echoReceived(orvane::SerialDataSource source);
+    // Protocol and link remarks (main thread).
+    void logLine(const QString& line);
+    // Something the user should know went wrong (main thread).
+    void warning(const QString& line);
+
+private:
+    Status<QString> deliver(const ClipboardEntry& entry);
+    void keep(const ClipboardEntry& entry);
+    void postLog(const QString& line);
+    void postWarning(const QString& line);
+
+    std::shared_ptr<AppStore> history_;
+    WorkQueue historyQueue_{QStringLiteral("com.orvane.app.history")};
+    std::shared_ptr<TransHandler> transHandler_;
+    std::shared_ptr<PeripheralHandler> peripheralHandler_;
+    std::shared_ptr<TransSender> transSender_;
+    std::unique_ptr<SerialProtocolRouter> router_;
+    std::unique_ptr<SerialService> service_;
+    // Written and read on the protocol queue only: the link of the frame being handled.
+    SerialDataSource handledSource_ = SerialDataSource::unknown;
+};
+
+} // namespace orvane

@@ -1,0 +1,284 @@
+// The application model with the real serial service, protocol stack and store, against
+// the simulated device on a pseudo-terminal; the clipboard and the model's timers run on
+// one fake clock.
+#include "app/AppModel.h"
+
+#include "support/DevsimProcess.h"
+#include "support/FakeClipboardIO.h"
+#include "support/FakeClipboardTimers.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace orvane {
+namespace {
+
+// The model's timers on the clipboard's fake clock.
+class FakeModelTimers : public ModelTimers {
+public:
+    explicit FakeModelTimers(FakeClipboardTimers& clock)
+        : clock_(clock) {}
+    Id after(std::chrono::milliseconds delay, std::function<void()> job) override {
+        const Id id = ++last_;
+        handles_[id] = clock_.start(delay, false, std::move(job));
+        return id;
+    }
+    void cancel(Id id) override { handles_.erase(id); }
+
+private:
+    FakeClipboardTimers& clock_;
+    Id last_ = 0;
+    std::map<Id, std::unique_ptr<ClipboardTimers::Timer>> handles_;
+};
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+std::optional<QJsonObject> waitForEvent(DevsimProcess& device, const QString& kind,
+                                        int timeoutMs = 8000) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (auto event = device.waitFor(kind, {}, 10)) {
+            return event;
+        }
+    }
+    return std::nullopt;
+}
+
+class AppModelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(data.isValid());
+        qputenv("XDG_DATA_HOME", data.filePath(QStringLiteral("data")).toUtf8());
+        qputenv("XDG_CONFIG_HOME", data.filePath(QStringLiteral("config")).toUtf8());
+        databasePath = data.filePath(QStringLiteral("test.db"));
+    }
+
+    std::unique_ptr<AppStore> openStore() {
+        auto store = AppStore::open(databasePath, [this] { return clock.nowMs(); });
+        EXPECT_TRUE(bool(store));
+        return store ? std::move(store.value()) : nullptr;
+    }
+
+    std::unique_ptr<AppModel> makeModel(const QString& port, bool storeWorks = true) {
+        AppModel::Parts parts;
+        parts.serialPlatform = ProtocolStack::singlePortPlatform(port);
+        parts.clipboardIO = &io;
+        parts.clipboardTimers = &clock;
+        parts.timers = std::make_unique<FakeModelTimers>(clock);
+        parts.openStore = [this, storeWorks]() -> Result<std::unique_ptr<AppStore>, StoreError> {
+            if (!storeWorks) {
+                return AppStore::open(data.filePath(QStringLiteral("missing/dir/x.db")));
+            }
+            return AppStore::open(databasePath, [this] { return clock.nowMs(); });
+        };
+        auto model = std::make_unique<AppModel>(std::move(parts));
+        QCoreApplication::processEvents(); // startup()
+        return model;
+    }
+
+    QTemporaryDir data;
+    QString databasePath;
+    FakeClipboardIO io;
+    FakeClipboardTimers clock;
+};
+
+TEST_F(AppModelTest, FirstProbeOverSerialKeepsSerialAndReceivedItemsLandEverywhere) {
+    const QString source = data.filePath(QStringLiteral("report.txt"));
+    {
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("file body\n");
+    }
+    DevsimProcess device(
+        {"--interval", "100", "--push-text", "你好, model", "--push-file", source});
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(device.link); }));
+    {
+        // A port and a BLE device both saved: the link that answers first wins.
+        auto store = openStore();
+        AppSettings settings;
+        settings.serialPort = device.link;
+        settings.bluetoothDeviceID = QStringLiteral("AA:BB:CC:DD:EE:FF");
+        settings.bluetoothDeviceName = QStringLiteral("ZE DOZ ERA");
+        ASSERT_TRUE(store->saveSettings(settings));
+    }
+    auto model = makeModel(device.link);
+    EXPECT_TRUE(model->isAutoSelecting());
+    EXPECT_FALSE(model->showSettings());
+
+    ASSERT_TRUE(waitUntil([&] { return !model->isAutoSelecting(); }));
+    EXPECT_EQ(model->settings().serialPort, device.link);
+    EXPECT_TRUE(model->settings().bluetoothDeviceID.isEmpty());
+    EXPECT_TRUE(openStore()->getSettings()->bluetoothDeviceID.isEmpty());
+    EXPECT_TRUE(model->serial().selectedBluetoothDeviceID().isEmpty());
+
+    ASSERT_TRUE(waitUntil([&] { return model->clipboardState().history.size() >= 2; }, 10000));
+    const auto& history = model->clipboardState().history;
+    EXPECT_EQ(history[0].kind, ClipboardKind::files);
+    EXPECT_EQ(history[1].text, QStringLiteral("你好, model"));
+    ASSERT_EQ(history[0].files.size(), 1);
+    QFile received(history[0].files[0]);
+    ASSERT_TRUE(received.open(QIODevice::ReadOnly));
+    EXPECT_EQ(received.readAll(), QByteArray("file body\n"));
+    // The file is what is on the clipboard now, and both are stored.
+    EXPECT_GE(io.writes, 2);
+    EXPECT_EQ(io.content.kind, ClipboardKind::files);
+    auto rows = openStore()->listClipboardRecords(30);
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->size(), 2);
+
+    // Sending the received text back: progress, the success toast, then idle after the
+    // pause, and the device gets the text intact.
+    QList<int> progress;
+    QObject::connect(model.get(), &AppModel::clipboardTransferChanged,
+                     [&] { progress.append(model->clipboardTransferProgress()); });
+    device.skipPending();
+    ASSERT_TRUE(waitUntil([&] { return model->serial().isConnected(); }));
+    model->sendClipboardItem(history[1].id);
+    EXPECT_TRUE(model->isClipboardTransferring()) << model->errorMessage().toStdString();
+    const auto done = waitForEvent(device, QStringLiteral("receive_done"));
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(
+        done->value(QStringLiteral("text")).toString().contains(QStringLiteral("你好, model")));
+    ASSERT_TRUE(waitUntil([&] { return model->toast().has_value(); }));
+    EXPECT_EQ(model->toast()->message, QStringLiteral("发送成功 · 文本"));
+    EXPECT_EQ(model->toast()->kind, ToastKind::success);
+    EXPECT_TRUE(model->isClipboardTransferring());
+    EXPECT_EQ(model->clipboardTransferProgress(), 100);
+    ASSERT_FALSE(progress.isEmpty());
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    clock.advance(AppModel::sendDoneTime);
+    EXPECT_FALSE(model->isClipboardTransferring());
+    EXPECT_EQ(model->clipboardTransferProgress(), 0);
+    EXPECT_TRUE(model->errorMessage().isEmpty());
+
+    model->shutdown();
+    model->shutdown();
+}
+
+TEST_F(AppModelTest, CancellingDuringThePauseAfterASendWarns) {
+    DevsimProcess device({"--interval", "100", "--push-text", "x"});
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(device.link); }));
+    auto model = makeModel(device.link);
+    model->selectSerialPort(device.link);
+    ASSERT_TRUE(waitUntil([&] { return !model->clipboardState().history.isEmpty(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return model->serial().isConnected(); }));
+    model->sendClipboardItem(model->clipboardState().history[0].id);
+    ASSERT_TRUE(waitUntil([&] { return model->toast().has_value(); }, 10000));
+    EXPECT_EQ(model->toast()->kind, ToastKind::success);
+    model->cancelClipboardSend();
+    EXPECT_EQ(model->toast()->message, QStringLiteral("已取消发送"));
+    EXPECT_EQ(model->toast()->kind, ToastKind::warning);
+    EXPECT_FALSE(model->isClipboardTransferring());
+    EXPECT_FALSE(model->hasSendTask());
+}
+
+TEST_F(AppModelTest, LinkDownFailsTheSendAndToastsAreTimed) {
+    auto model = makeModel(QString());
+    EXPECT_TRUE(model->showSettings()); // first run: nothing configured
+    io.copyText(QStringLiteral("local text"));
+    clock.advance(std::chrono::milliseconds(1000));
+    ASSERT_TRUE(waitUntil([&] { return !model->clipboardState().history.isEmpty(); }));
+
+    model->sendClipboardItem(model->clipboardState().history[0].id);
+    const QString closed = TransError(TransError::Code::serialClosed).errorDescription();
+    EXPECT_EQ(model->errorMessage(), closed);
+    ASSERT_TRUE(model->toast());
+    EXPECT_EQ(model->toast()->message, closed);
+    EXPECT_FALSE(model->isClipboardTransferring());
+
+    model->sendClipboardItem(987654);
+    EXPECT_EQ(model->errorMessage(), QStringLiteral("找不到剪贴板记录"));
+    // An error toast lasts 2.5 s; a newer one replaces it and gets its own full time.
+    clock.advance(std::chrono::milliseconds(2000));
+    model->showToast(QStringLiteral("ok"), ToastKind::success);
+    clock.advance(std::chrono::milliseconds(3400));
+    ASSERT_TRUE(model->toast());
+    EXPECT_EQ(model->toast()->message, QStringLiteral("ok"));
+    clock.advance(std::chrono::milliseconds(100));
+    EXPECT_FALSE(model->toast());
+}
+
+TEST_F(AppModelTest, PersistingSkipsTheSameContentWithinOneAndAHalfSeconds) {
+    auto model = makeModel(QString());
+    ClipboardEntry entry;
+    entry.text = QStringLiteral("twice");
+    entry.dataSize = 5;
+    entry.timestamp = clock.nowMs();
+    EXPECT_TRUE(model->persistClipboardEntry(entry));
+    clock.advance(std::chrono::milliseconds(1400));
+    EXPECT_FALSE(model->persistClipboardEntry(entry));
+    clock.advance(std::chrono::milliseconds(200));
+    EXPECT_TRUE(model->persistClipboardEntry(entry));
+}
+
+TEST_F(AppModelTest, SettingsActionsAndTheirErrors) {
+    auto model = makeModel(QString());
+    model->reconnectSerial();
+    EXPECT_EQ(model->errorMessage(), QStringLiteral("请先选择串口"));
+    model->connectBluetooth();
+    EXPECT_EQ(model->errorMessage(), QStringLiteral("未选择蓝牙设备"));
+
+    AppSettings both;
+    both.serialPort = QStringLiteral("/dev/ttyACM7");
+    both.baudRate = 0;
+    both.bluetoothDeviceID = QStringLiteral("AA");
+    model->saveSettings(both);
+    EXPECT_TRUE(model->errorMessage().isEmpty());
+    EXPECT_TRUE(model->settings().bluetoothDeviceID.isEmpty());
+    EXPECT_EQ(model->serial().baudRate(), AppModel::defaultBaudRate);
+    EXPECT_TRUE(model->portConfigured());
+    EXPECT_FALSE(model->showSettings());
+
+    // A BLE device chosen: the serial service holds it as a start with it saved would.
+    model->saveBluetoothDevice(BLEUARTDevice{QStringLiteral("11:22"), QStringLiteral("Dev"), 0});
+    EXPECT_TRUE(model->settings().serialPort.isEmpty());
+    EXPECT_TRUE(model->serial().selectedPath().isEmpty());
+    EXPECT_EQ(model->serial().selectedBluetoothDeviceID(), QStringLiteral("11:22"));
+
+    model->setAutostart(true);
+    EXPECT_TRUE(model->settings().autostart);
+    QFile entry(data.filePath(QStringLiteral("config/autostart/orvane.desktop")));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(entry.readAll().contains("Exec=\""));
+    entry.close();
+    model->setAutostart(false);
+    EXPECT_FALSE(entry.exists());
+
+    // A store that cannot be written keeps the toggle where it was.
+    ASSERT_TRUE(QFile::setPermissions(databasePath, QFileDevice::ReadOwner));
+    const bool before = model->serialDebugLogEnabled();
+    model->applySerialDebugLogEnabled(!before);
+    if (!model->errorMessage().isEmpty()) { // root ignores the permission
+        EXPECT_EQ(model->serialDebugLogEnabled(), before);
+    }
+}
+
+TEST_F(AppModelTest, WithoutAStoreEverySettingsActionSaysSo) {
+    auto model = makeModel(QString(), false);
+    EXPECT_TRUE(model->errorMessage().startsWith(QStringLiteral("配置存储不可用: ")));
+    model->selectSerialPort(QStringLiteral("/dev/ttyACM0"));
+    EXPECT_EQ(model->errorMessage(), QStringLiteral("配置存储不可用"));
+    EXPECT_TRUE(model->settings().serialPort.isEmpty());
+    model->applySerialDebugLogEnabled(true);
+    EXPECT_EQ(model->errorMessage(), QStringLiteral("配置存储不可用"));
+}
+
+} // namespace
+} // namespace orvane
