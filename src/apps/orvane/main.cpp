@@ -136,7 +136,9 @@ int main(int argc, char** argv) {
         bar.setLink(bluetooth ? SerialStatusBar::Link::bluetooth : SerialStatusBar::Link::serial);
         bar.setBluetoothDeviceName(serial.selectedBluetoothDeviceName());
         bar.setPorts(serial.ports(), serial.selectedPath());
-        bar.setConnectionState(serial.statusText());
+        bar.setConnectionState(serial.isConnected()           ? QStringLiteral("open")
+                               : serial.userWantsConnection() ? QStringLiteral("connecting")
+                                                              : QStringLiteral("closed"));
         bar.setToggle(bluetooth ? SerialStatusBar::Toggle::none
                       : serial.isConnected() || serial.userWantsConnection()
                           ? SerialStatusBar::Toggle::close
