@@ -102,8 +102,11 @@ void AppModel::setupSerialBridge() {
         }
         serial.setBluetoothConnected(connected);
         if (connected) {
+            serial.publishBluetoothLinkState(true);
             appendProtocolLog(QStringLiteral("蓝牙已连接 ") + settings_.bluetoothDeviceName);
         } else if (!serial.selectedBluetoothDeviceID().isEmpty()) {
+            // Without a BLE device chosen a drop never overrides a working serial link.
+            serial.publishBluetoothLinkState(false);
             appendProtocolLog(QStringLiteral("蓝牙已断开"));
         }
     });

@@ -5,6 +5,7 @@
 #include "serial/SteadySerialClock.h"
 
 #include <QMetaObject>
+#include <QThread>
 
 namespace orvane {
 
@@ -336,6 +337,11 @@ QString SerialService::cachedStatusText() const {
 void SerialService::applyConnectionState(bool live, const QString& text) {
     setConnectedFlagsMain(live, live);
     setStatusTextMain(text);
+}
+
+void SerialService::publishBluetoothLinkState(bool live) {
+    Q_ASSERT(thread() == QThread::currentThread());
+    applyConnectionState(live, live ? QStringLiteral("open") : QStringLiteral("closed"));
 }
 
 void SerialService::setStatusTextMain(const QString& text) {

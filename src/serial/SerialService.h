@@ -152,6 +152,10 @@ public:
     void endExclusiveProtocolSend();
     qint64 exclusiveSendDepth() const override;
 
+    // The Bluetooth link came up or went down (main thread): the service then reports
+    // connected, port open and "open", or disconnected and "closed", as for a serial port.
+    void publishBluetoothLinkState(bool live);
+
     // One whole frame received over Bluetooth.
     void receiveBluetoothData(QByteArray frame);
 

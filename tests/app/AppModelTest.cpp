@@ -215,6 +215,30 @@ TEST_F(AppModelTest, LinkDownFailsTheSendAndToastsAreTimed) {
     EXPECT_FALSE(model->toast());
 }
 
+TEST_F(AppModelTest, AProbeOverBluetoothHandsTheSerialServiceTheDevice) {
+    {
+        auto store = openStore();
+        AppSettings settings;
+        settings.bluetoothDeviceID = QStringLiteral("AA:BB");
+        settings.bluetoothDeviceName = QStringLiteral("ZE DOZ ERA");
+        ASSERT_TRUE(store->saveSettings(settings));
+    }
+    auto model = makeModel(QString());
+    EXPECT_EQ(model->serial().selectedBluetoothDeviceID(), QStringLiteral("AA:BB"));
+    // The link of an ECHO that cannot be told ends the selection and changes nothing.
+    model->handleEchoForAutoSelect(SerialDataSource::unknown);
+    EXPECT_FALSE(model->isAutoSelecting());
+    model->handleEchoForAutoSelect(SerialDataSource::serial);
+    EXPECT_EQ(model->settings().bluetoothDeviceID, QStringLiteral("AA:BB"));
+
+    auto second = makeModel(QString());
+    model.reset();
+    second->handleEchoForAutoSelect(SerialDataSource::bluetooth);
+    EXPECT_EQ(second->serial().selectedBluetoothDeviceID(), QStringLiteral("AA:BB"));
+    EXPECT_TRUE(second->serial().selectedPath().isEmpty());
+    EXPECT_EQ(second->settings().bluetoothDeviceID, QStringLiteral("AA:BB"));
+}
+
 TEST_F(AppModelTest, PersistingSkipsTheSameContentWithinOneAndAHalfSeconds) {
     auto model = makeModel(QString());
     ClipboardEntry entry;
