@@ -6,7 +6,7 @@
 #include "apps/orvane-cli/DeliveryReport.h"
 #include "apps/orvane-cli/HeadlessClient.h"
 #include "apps/orvane-cli/LinkReport.h"
-#include "apps/orvane-cli/TerminationSignals.h"
+#include "platform/linux/TerminationSignals.h"
 
 #include <QCoreApplication>
 

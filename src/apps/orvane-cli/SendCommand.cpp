@@ -6,8 +6,8 @@
 #include "apps/orvane-cli/HeadlessClient.h"
 #include "apps/orvane-cli/LinkReport.h"
 #include "apps/orvane-cli/SendReport.h"
-#include "apps/orvane-cli/TerminationSignals.h"
 #include "clipboard/ClipboardEntry.h"
+#include "platform/linux/TerminationSignals.h"
 #include "trans/TransPayload.h"
 
 #include <QCoreApplication>

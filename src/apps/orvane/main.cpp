@@ -2,10 +2,10 @@
 // history. One instance per desktop session; starting it again shows the running one.
 
 #include "app/AppModel.h"
-#include "apps/orvane/TerminationSignals.h"
 #include "clipboard/QtClipboardTimers.h"
 #include "platform/linux/QtBluetoothCentral.h"
 #include "platform/linux/QtClipboardIO.h"
+#include "platform/linux/TerminationSignals.h"
 #include "platform/linux/XWaylandFallback.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardImageCache.h"

@@ -1,4 +1,4 @@
-#include "apps/orvane-cli/TerminationSignals.h"
+#include "platform/linux/TerminationSignals.h"
 
 #include <cerrno>
 #include <csignal>
