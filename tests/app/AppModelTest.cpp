@@ -4,6 +4,7 @@
 #include "app/AppModel.h"
 
 #include "support/DevsimProcess.h"
+#include "support/EventLoopWait.h"
 #include "support/FakeClipboardIO.h"
 #include "support/FakeClipboardTimers.h"
 
@@ -38,15 +39,7 @@ private:
 };
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
+    return test::waitUntil(done, timeoutMs);
 }
 
 std::optional<QJsonObject> waitForEvent(DevsimProcess& device, const QString& kind,

@@ -4,6 +4,7 @@
 #include "clipboard/QtClipboardTimers.h"
 #include "platform/linux/QtClipboardIO.h"
 #include "support/DevsimProcess.h"
+#include "support/EventLoopWait.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -20,15 +21,7 @@ namespace orvane {
 namespace {
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
+    return test::waitUntil(done, timeoutMs);
 }
 
 // What another X client reads for `target`, while this process keeps serving it.
