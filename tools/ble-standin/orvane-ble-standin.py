@@ -214,8 +214,8 @@ class StandIn:
         if args.powered_off:
             adapter = mockobject.objects["/org/bluez/hci0"]
             adapter.props["org.bluez.Adapter1"]["Powered"] = dbus.Boolean(False)
-        for variant, spec in (("nordic", args.nordic), ("fff0", args.fff0)):
-            for item in spec or []:
+        for variant, wanted in (("nordic", args.nordic), ("fff0", args.fff0)):
+            for item in wanted or []:
                 address_text, _, name = item.partition("=")
                 self.add_peripheral(address_text.upper(), name if name else args.name, variant)
         for address_text in args.unnamed or []:
