@@ -7,13 +7,10 @@
 #include "platform/linux/QtClipboardIO.h"
 #include "platform/linux/TerminationSignals.h"
 #include "platform/linux/XWaylandFallback.h"
+#include "ui/AppModelBinding.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardImageCache.h"
-#include "ui/ClipboardPanelView.h"
-#include "ui/MainView.h"
-#include "ui/SerialStatusBar.h"
 #include "ui/SingleInstance.h"
-#include "ui/ToastBanner.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -86,77 +83,7 @@ int main(int argc, char** argv) {
         QMetaObject::invokeMethod(
             &model, [&model, port] { model.selectSerialPort(port); }, Qt::QueuedConnection);
     }
-    shell.setShutdownHook([&model] { model.shutdown(); });
-    QObject::connect(&shell, &AppShell::orvaneWillTerminate, &model, &AppModel::shutdown);
-
-    ClipboardPanelView& panel = *shell.mainView()->clipboardPanel();
-    panel.setSendAvailable(true);
-    const auto showState = [&model, &panel] {
-        panel.setClipboardState(model.clipboardState());
-    };
-    QObject::connect(&model, &AppModel::clipboardStateChanged, &panel, showState);
-    QObject::connect(&model, &AppModel::clipboardTransferChanged, &panel, [&model, &panel] {
-        panel.setTransfer(model.isClipboardTransferring(), model.clipboardTransferProgress());
-    });
-    QObject::connect(&model, &AppModel::toastChanged, &panel, [&model, &panel] {
-        const auto& toast = model.toast();
-        if (!toast) {
-            panel.toastBanner()->clearToast();
-            return;
-        }
-        const auto kind = toast->kind == ToastKind::success ? ToastBanner::Kind::success
-                          : toast->kind == ToastKind::error ? ToastBanner::Kind::error
-                                                            : ToastBanner::Kind::warning;
-        panel.toastBanner()->showToast(toast->message, kind);
-    });
-    QObject::connect(&model, &AppModel::serialDebugLogEnabledChanged, &panel, [&model, &panel] {
-        panel.setSerialDebugLogEnabled(model.serialDebugLogEnabled());
-    });
-    QObject::connect(&model, &AppModel::errorMessageChanged, &model, [&model] {
-        if (!model.errorMessage().isEmpty()) {
-            qWarning().noquote() << model.errorMessage();
-        }
-    });
-    QObject::connect(&panel, &ClipboardPanelView::sendRequested, &model,
-                     &AppModel::sendClipboardItem);
-    QObject::connect(&panel, &ClipboardPanelView::deleteRequested, &model,
-                     &AppModel::deleteClipboardItem);
-    QObject::connect(&panel, &ClipboardPanelView::clearAllRequested, &model,
-                     &AppModel::clearClipboardHistory);
-    QObject::connect(&panel, &ClipboardPanelView::entryDoubleClicked, &model,
-                     &AppModel::doubleClickHistoryItem);
-    QObject::connect(&panel, &ClipboardPanelView::cancelTransferRequested, &model,
-                     &AppModel::cancelClipboardSend);
-
-    // The link line: the serial service's state, or the BLE device while that is the link.
-    SerialStatusBar& bar = *panel.statusBar();
-    SerialService& serial = model.serial();
-    const auto showLink = [&bar, &serial] {
-        const bool bluetooth = !serial.selectedBluetoothDeviceID().isEmpty();
-        bar.setLink(bluetooth ? SerialStatusBar::Link::bluetooth : SerialStatusBar::Link::serial);
-        bar.setBluetoothDeviceName(serial.selectedBluetoothDeviceName());
-        bar.setPorts(serial.ports(), serial.selectedPath());
-        bar.setConnectionState(serial.isConnected()           ? QStringLiteral("open")
-                               : serial.userWantsConnection() ? QStringLiteral("connecting")
-                                                              : QStringLiteral("closed"));
-        bar.setToggle(bluetooth ? SerialStatusBar::Toggle::none
-                      : serial.isConnected() || serial.userWantsConnection()
-                          ? SerialStatusBar::Toggle::close
-                          : SerialStatusBar::Toggle::connect);
-    };
-    for (auto changed : {&SerialService::portsChanged, &SerialService::selectedPathChanged,
-                         &SerialService::statusTextChanged, &SerialService::isConnectedChanged,
-                         &SerialService::selectedBluetoothDeviceIDChanged,
-                         &SerialService::selectedBluetoothDeviceNameChanged,
-                         &SerialService::userWantsConnectionChanged}) {
-        QObject::connect(&serial, changed, &bar, showLink);
-    }
-    showLink();
-    QObject::connect(&bar, &SerialStatusBar::portSelected, &model, &AppModel::selectSerialPort);
-    QObject::connect(&bar, &SerialStatusBar::refreshPortsRequested, &serial,
-                     &SerialService::refreshPorts);
-    QObject::connect(&bar, &SerialStatusBar::connectRequested, &model, &AppModel::reconnectSerial);
-    QObject::connect(&bar, &SerialStatusBar::closeRequested, &serial, &SerialService::disconnect);
+    AppModelBinding binding(model, shell);
 
     shell.start();
     return app.exec();

@@ -1,0 +1,103 @@
+#include "ui/AppModelBinding.h"
+
+#include "app/AppModel.h"
+#include "serial/SerialService.h"
+#include "ui/AppShell.h"
+#include "ui/ClipboardPanelView.h"
+#include "ui/MainView.h"
+#include "ui/SerialStatusBar.h"
+#include "ui/ToastBanner.h"
+
+#include <QDebug>
+
+namespace orvane {
+
+AppModelBinding::AppModelBinding(AppModel& model, AppShell& shell, QObject* parent)
+    : QObject(parent)
+    , model_(model)
+    , shell_(shell) {
+    shell_.setShutdownHook([this] { model_.shutdown(); });
+    connect(&shell_, &AppShell::orvaneWillTerminate, &model_, &AppModel::shutdown);
+    connect(&model_, &AppModel::errorMessageChanged, this, [this] {
+        if (!model_.errorMessage().isEmpty()) {
+            qWarning().noquote() << model_.errorMessage();
+        }
+    });
+
+    ClipboardPanelView& panel = *shell_.mainView()->clipboardPanel();
+    bindClipboardPanel(panel);
+    bindStatusBar(*panel.statusBar());
+}
+
+void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {
+    panel.setSendAvailable(true);
+    const auto showState = [this, &panel] {
+        panel.setClipboardState(model_.clipboardState());
+    };
+    connect(&model_, &AppModel::clipboardStateChanged, &panel, showState);
+    showState();
+
+    const auto showTransfer = [this, &panel] {
+        panel.setTransfer(model_.isClipboardTransferring(), model_.clipboardTransferProgress());
+    };
+    connect(&model_, &AppModel::clipboardTransferChanged, &panel, showTransfer);
+
+    connect(&model_, &AppModel::toastChanged, &panel, [this, &panel] {
+        const auto& toast = model_.toast();
+        if (!toast) {
+            panel.toastBanner()->clearToast();
+            return;
+        }
+        const auto kind = toast->kind == ToastKind::success ? ToastBanner::Kind::success
+                          : toast->kind == ToastKind::error ? ToastBanner::Kind::error
+                                                            : ToastBanner::Kind::warning;
+        panel.toastBanner()->showToast(toast->message, kind);
+    });
+
+    const auto showDebugLog = [this, &panel] {
+        panel.setSerialDebugLogEnabled(model_.serialDebugLogEnabled());
+    };
+    connect(&model_, &AppModel::serialDebugLogEnabledChanged, &panel, showDebugLog);
+    showDebugLog();
+
+    connect(&panel, &ClipboardPanelView::sendRequested, &model_, &AppModel::sendClipboardItem);
+    connect(&panel, &ClipboardPanelView::deleteRequested, &model_, &AppModel::deleteClipboardItem);
+    connect(&panel, &ClipboardPanelView::clearAllRequested, &model_,
+            &AppModel::clearClipboardHistory);
+    connect(&panel, &ClipboardPanelView::entryDoubleClicked, &model_,
+            &AppModel::doubleClickHistoryItem);
+    connect(&panel, &ClipboardPanelView::cancelTransferRequested, &model_,
+            &AppModel::cancelClipboardSend);
+}
+
+// The link line: the serial service's state, or the BLE device while that is the link.
+void AppModelBinding::bindStatusBar(SerialStatusBar& bar) {
+    SerialService& serial = model_.serial();
+    const auto showLink = [&bar, &serial] {
+        const bool bluetooth = !serial.selectedBluetoothDeviceID().isEmpty();
+        bar.setLink(bluetooth ? SerialStatusBar::Link::bluetooth : SerialStatusBar::Link::serial);
+        bar.setBluetoothDeviceName(serial.selectedBluetoothDeviceName());
+        bar.setPorts(serial.ports(), serial.selectedPath());
+        bar.setConnectionState(serial.isConnected()           ? QStringLiteral("open")
+                               : serial.userWantsConnection() ? QStringLiteral("connecting")
+                                                              : QStringLiteral("closed"));
+        bar.setToggle(bluetooth ? SerialStatusBar::Toggle::none
+                      : serial.isConnected() || serial.userWantsConnection()
+                          ? SerialStatusBar::Toggle::close
+                          : SerialStatusBar::Toggle::connect);
+    };
+    for (auto changed : {&SerialService::portsChanged, &SerialService::selectedPathChanged,
+                         &SerialService::statusTextChanged, &SerialService::isConnectedChanged,
+                         &SerialService::selectedBluetoothDeviceIDChanged,
+                         &SerialService::selectedBluetoothDeviceNameChanged,
+                         &SerialService::userWantsConnectionChanged}) {
+        connect(&serial, changed, &bar, showLink);
+    }
+    showLink();
+    connect(&bar, &SerialStatusBar::portSelected, &model_, &AppModel::selectSerialPort);
+    connect(&bar, &SerialStatusBar::refreshPortsRequested, &serial, &SerialService::refreshPorts);
+    connect(&bar, &SerialStatusBar::connectRequested, &model_, &AppModel::reconnectSerial);
+    connect(&bar, &SerialStatusBar::closeRequested, &serial, &SerialService::disconnect);
+}
+
+} // namespace orvane
