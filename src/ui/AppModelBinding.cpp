@@ -6,6 +6,7 @@
 #include "ui/ClipboardPanelView.h"
 #include "ui/MainView.h"
 #include "ui/SerialStatusBar.h"
+#include "ui/SettingsPanelBinding.h"
 #include "ui/ToastBanner.h"
 
 #include <QDebug>
@@ -27,6 +28,7 @@ AppModelBinding::AppModelBinding(AppModel& model, AppShell& shell, QObject* pare
     ClipboardPanelView& panel = *shell_.mainView()->clipboardPanel();
     bindClipboardPanel(panel);
     bindStatusBar(*panel.statusBar());
+    settingsPanel_ = new SettingsPanelBinding(model_, shell_, this);
 }
 
 void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {

@@ -8,6 +8,7 @@ class AppModel;
 class AppShell;
 class ClipboardPanelView;
 class SerialStatusBar;
+class SettingsPanelBinding;
 
 // Connects the window's views to the application model: the model's state flows into
 // the views' setters, the views' requests go to the model's actions. The desktop program
@@ -26,6 +27,7 @@ private:
 
     AppModel& model_;
     AppShell& shell_;
+    SettingsPanelBinding* settingsPanel_;
 };
 
 } // namespace orvane
