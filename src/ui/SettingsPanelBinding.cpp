@@ -37,7 +37,21 @@ SettingsPanelBinding::SettingsPanelBinding(AppModel& model, AppShell& shell,
 }
 
 void SettingsPanelBinding::loadFromApp() {
-    view_->loadFromApp(model_.settings(), model_.bluetooth().filteredDevices());
+    loaded_ = model_.settings();
+    view_->loadFromApp(loaded_, model_.bluetooth().filteredDevices());
+}
+
+void SettingsPanelBinding::followStoredSerialValues() {
+    SerialSettingsSection& section = *view_->serialSection();
+    const AppSettings& stored = model_.settings();
+    if (stored.serialPort != loaded_.serialPort && section.serialPort() == loaded_.serialPort) {
+        section.setSerialPort(stored.serialPort);
+    }
+    if (stored.baudRate != loaded_.baudRate && section.baudRate() == loaded_.baudRate) {
+        section.setBaudRate(stored.baudRate);
+    }
+    loaded_.serialPort = stored.serialPort;
+    loaded_.baudRate = stored.baudRate;
 }
 
 void SettingsPanelBinding::bindWindow() {
@@ -79,6 +93,7 @@ void SettingsPanelBinding::bindSerial() {
     };
     connect(&serial, &SerialService::portsChanged, &section, showPorts);
     showPorts();
+    connect(&model_, &AppModel::settingsChanged, &section, [this] { followStoredSerialValues(); });
     connect(&section, &SerialSettingsSection::refreshPortsRequested, &serial,
             &SerialService::refreshPorts);
     connect(&section, &SerialSettingsSection::saveRequested, &model_, [this, &section] {

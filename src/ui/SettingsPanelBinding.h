@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storage/AppSettings.h"
 #include "ui/BluetoothSettingsLauncher.h"
 
 #include <QObject>
@@ -31,11 +32,15 @@ private:
     void bindSerial();
     void bindBluetooth();
     void bindWindow();
+    // Takes a stored port or baud rate changed elsewhere (the status bar, a re-enumerated
+    // device) into the page, unless the user is editing that field.
+    void followStoredSerialValues();
 
     AppModel& model_;
     AppShell& shell_;
     BluetoothSettingsLauncher launcher_;
     SettingsPanelView* view_;
+    AppSettings loaded_; // what the page last took from the model
 };
 
 } // namespace orvane

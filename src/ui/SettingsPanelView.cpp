@@ -74,7 +74,8 @@ SettingsPanelView::SettingsPanelView(QWidget* parent)
     top->addWidget(error_, 1);
     auto* close = new QPushButton(QStringLiteral("关闭"), this);
     close->setObjectName(QStringLiteral("close"));
-    top->addWidget(close, 0, Qt::AlignTop);
+    close->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    top->addWidget(close, 0, Qt::AlignTop | Qt::AlignRight);
     right->addLayout(top);
 
     pages_ = new QStackedWidget(this);
