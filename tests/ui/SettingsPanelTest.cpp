@@ -228,6 +228,13 @@ TEST_F(SettingsPanelTest, LeavingWithoutSavingChangesNothing) {
     EXPECT_EQ(serial.baudRateField()->text(), "2000000");
     EXPECT_EQ(serial.portPicker()->currentData().toString(), device.link);
 
+    // A port chosen elsewhere (the status bar) shows here, an edit in progress stays.
+    retype(serial.baudRateField(), QStringLiteral("9600"));
+    const QString other = data.filePath(QStringLiteral("other-port"));
+    model->selectSerialPort(other);
+    EXPECT_EQ(serial.serialPort(), other);
+    EXPECT_EQ(serial.baudRate(), 9600);
+
     // The debug-log switch acts at once: saved, and the window grows for the log.
     auto* debugLog = child<QCheckBox>(&serial, "debugLog");
     EXPECT_FALSE(debugLog->isChecked());
