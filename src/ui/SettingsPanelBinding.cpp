@@ -19,14 +19,9 @@
 namespace orvane {
 
 SettingsPanelBinding::SettingsPanelBinding(AppModel& model, AppShell& shell, QObject* parent)
-    : SettingsPanelBinding(model, shell, BluetoothSettingsLauncher(), parent) {}
-
-SettingsPanelBinding::SettingsPanelBinding(AppModel& model, AppShell& shell,
-                                           BluetoothSettingsLauncher launcher, QObject* parent)
     : QObject(parent)
     , model_(model)
     , shell_(shell)
-    , launcher_(std::move(launcher))
     , view_(new SettingsPanelView) {
     Q_ASSERT(QThread::currentThread() == thread());
     bindWindow();

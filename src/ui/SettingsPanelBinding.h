@@ -20,9 +20,6 @@ class SettingsPanelBinding : public QObject {
 
 public:
     SettingsPanelBinding(AppModel& model, AppShell& shell, QObject* parent = nullptr);
-    // For tests: how the desktop's Bluetooth settings are opened.
-    SettingsPanelBinding(AppModel& model, AppShell& shell, BluetoothSettingsLauncher launcher,
-                         QObject* parent = nullptr);
 
     SettingsPanelView* view() const { return view_; }
     // Discards the page's unsaved edits in favour of the model's settings.
