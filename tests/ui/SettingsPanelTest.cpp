@@ -228,6 +228,12 @@ TEST_F(SettingsPanelTest, LeavingWithoutSavingChangesNothing) {
     EXPECT_EQ(serial.baudRateField()->text(), "2000000");
     EXPECT_EQ(serial.portPicker()->currentData().toString(), device.link);
 
+    // The model's error line shows in the page.
+    model->connectBluetooth(); // no device saved
+    auto* error = child<QLabel>(view, "errorMessage");
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_EQ(error->text(), "未选择蓝牙设备");
+
     // A port chosen elsewhere (the status bar) shows here, an edit in progress stays.
     retype(serial.baudRateField(), QStringLiteral("9600"));
     const QString other = data.filePath(QStringLiteral("other-port"));
