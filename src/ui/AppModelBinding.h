@@ -6,6 +6,7 @@ namespace orvane {
 
 class AppModel;
 class AppShell;
+class ClipboardHoverPreviewBinding;
 class ClipboardPanelView;
 class SerialStatusBar;
 
@@ -26,6 +27,7 @@ private:
 
     AppModel& model_;
     AppShell& shell_;
+    ClipboardHoverPreviewBinding* hoverPreview_;
 };
 
 } // namespace orvane

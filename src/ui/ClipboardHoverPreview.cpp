@@ -1,0 +1,127 @@
+#include "ui/ClipboardHoverPreview.h"
+
+#include "ui/ClipboardPreviewContent.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStackedLayout>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace orvane {
+
+ClipboardHoverPreview::ClipboardHoverPreview(ClipboardImageCache& images, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                          Qt::WindowDoesNotAcceptFocus) {
+    setObjectName(QStringLiteral("clipboardHoverPreview"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
+    resize(320, 200);
+
+    pages_ = new QStackedLayout(this);
+    pages_->setContentsMargins(0, 0, 0, 0);
+    // The controller decides the size; the pages' minimum sizes must not override it.
+    pages_->setSizeConstraint(QLayout::SetNoConstraint);
+
+    textPage_ = new QWidget(this);
+    auto* textLayout = new QVBoxLayout(textPage_);
+    const int padding = ClipboardPreviewLayout::textPadding;
+    textLayout->setContentsMargins(padding, padding, padding, padding);
+    text_ = new QTextEdit(textPage_);
+    text_->setObjectName(QStringLiteral("previewText"));
+    text_->setReadOnly(true);
+    text_->setMinimumSize(1, 1);
+    text_->setFrameShape(QFrame::NoFrame);
+    text_->setFocusPolicy(Qt::NoFocus);
+    text_->setTextInteractionFlags(Qt::NoTextInteraction);
+    text_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    text_->setLineWrapMode(QTextEdit::WidgetWidth);
+    text_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    text_->document()->setDocumentMargin(0);
+    text_->viewport()->installEventFilter(this);
+    textLayout->addWidget(text_);
+    pages_->addWidget(textPage_);
+
+    content_ = new ClipboardPreviewContent(images, this);
+    connect(content_, &ClipboardPreviewContent::contentChanged, this,
+            &ClipboardHoverPreview::contentChanged);
+    pages_->addWidget(content_);
+}
+
+QSize ClipboardHoverPreview::showText(const QString& text,
+                                      const ClipboardPreviewLayout::Limits& limits) {
+    content_->clear();
+    QTextDocument* document = text_->document();
+    document->setPlainText(text);
+    document->setTextWidth(ClipboardPreviewLayout::textLayoutWidth(limits));
+    const QSize used(int(std::ceil(document->idealWidth())),
+                     int(std::ceil(document->documentLayout()->documentSize().height())));
+    const bool scrolls = ClipboardPreviewLayout::textScrolls(used.height(), limits);
+    text_->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    pages_->setCurrentWidget(textPage_);
+    text_->verticalScrollBar()->setValue(0);
+    return ClipboardPreviewLayout::textPanelSize(
+        used, text_->verticalScrollBar()->sizeHint().width(), limits);
+}
+
+void ClipboardHoverPreview::showContent(const ClipboardEntry& entry, QSize maxContent) {
+    text_->clear();
+    pages_->setCurrentWidget(content_);
+    content_->setEntry(entry, maxContent);
+}
+
+void ClipboardHoverPreview::clear() {
+    text_->clear();
+    content_->clear();
+    pages_->setCurrentWidget(content_);
+}
+
+bool ClipboardHoverPreview::isShowingText() const {
+    return pages_->currentWidget() == textPage_;
+}
+
+bool ClipboardHoverPreview::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == text_->viewport() && event->type() == QEvent::MouseButtonPress) {
+        emit clicked();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ClipboardHoverPreview::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+    emit clicked();
+}
+
+void ClipboardHoverPreview::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        emit escapePressed();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void ClipboardHoverPreview::enterEvent(QEnterEvent* event) {
+    QWidget::enterEvent(event);
+    emit pointerEntered();
+}
+
+void ClipboardHoverPreview::leaveEvent(QEvent* event) {
+    QWidget::leaveEvent(event);
+    emit pointerLeft();
+}
+
+// Without a compositor there is no shadow, so a hairline keeps the panel apart from the
+// window it covers.
+void ClipboardHoverPreview::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Base));
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+} // namespace orvane
