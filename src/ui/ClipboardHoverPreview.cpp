@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -41,7 +42,6 @@ ClipboardHoverPreview::ClipboardHoverPreview(ClipboardImageCache& images, QWidge
     text_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     text_->setLineWrapMode(QTextEdit::WidgetWidth);
     text_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    text_->document()->setDocumentMargin(0);
     text_->viewport()->installEventFilter(this);
     textLayout->addWidget(text_);
     pages_->addWidget(textPage_);
@@ -55,17 +55,33 @@ ClipboardHoverPreview::ClipboardHoverPreview(ClipboardImageCache& images, QWidge
 QSize ClipboardHoverPreview::showText(const QString& text,
                                       const ClipboardPreviewLayout::Limits& limits) {
     content_->clear();
-    QTextDocument* document = text_->document();
+    // Measured in a document of its own: the text view re-lays out its document at its
+    // current width whenever that document reports a size.
+    auto* document = new QTextDocument(this);
+    document->setDefaultFont(text_->font());
+    document->setDocumentMargin(0);
+    QTextOption option = document->defaultTextOption();
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    document->setDefaultTextOption(option);
     document->setPlainText(text);
     document->setTextWidth(ClipboardPreviewLayout::textLayoutWidth(limits));
     const QSize used(int(std::ceil(document->idealWidth())),
                      int(std::ceil(document->documentLayout()->documentSize().height())));
+    useDocument(document);
     const bool scrolls = ClipboardPreviewLayout::textScrolls(used.height(), limits);
     text_->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     pages_->setCurrentWidget(textPage_);
     text_->verticalScrollBar()->setValue(0);
     return ClipboardPreviewLayout::textPanelSize(
         used, text_->verticalScrollBar()->sizeHint().width(), limits);
+}
+
+void ClipboardHoverPreview::useDocument(QTextDocument* document) {
+    QTextDocument* previous = text_->document();
+    text_->setDocument(document);
+    if (previous->parent() == this) {
+        delete previous;
+    }
 }
 
 void ClipboardHoverPreview::showContent(const ClipboardEntry& entry, QSize maxContent) {

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QStackedLayout;
+class QTextDocument;
 class QTextEdit;
 
 namespace orvane {
@@ -51,6 +52,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void useDocument(QTextDocument* document);
+
     QStackedLayout* pages_;
     QWidget* textPage_;
     QTextEdit* text_;
