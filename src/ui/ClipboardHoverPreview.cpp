@@ -3,6 +3,7 @@
 #include "ui/ClipboardPreviewContent.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QFrame>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -50,6 +51,16 @@ ClipboardHoverPreview::ClipboardHoverPreview(ClipboardImageCache& images, QWidge
     connect(content_, &ClipboardPreviewContent::contentChanged, this,
             &ClipboardHoverPreview::contentChanged);
     pages_->addWidget(content_);
+
+    // Without a compositor there is no shadow, so a hairline over everything keeps the
+    // panel apart from the window it covers.
+    outline_ = new QFrame(this);
+    outline_->setFrameStyle(QFrame::Box | QFrame::Plain);
+    outline_->setLineWidth(1);
+    outline_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QPalette outlinePalette = outline_->palette();
+    outlinePalette.setColor(QPalette::WindowText, palette().color(QPalette::Mid));
+    outline_->setPalette(outlinePalette);
 }
 
 QSize ClipboardHoverPreview::showText(const QString& text,
@@ -131,13 +142,15 @@ void ClipboardHoverPreview::leaveEvent(QEvent* event) {
     emit pointerLeft();
 }
 
-// Without a compositor there is no shadow, so a hairline keeps the panel apart from the
-// window it covers.
 void ClipboardHoverPreview::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Base));
-    painter.setPen(palette().color(QPalette::Mid));
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void ClipboardHoverPreview::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    outline_->setGeometry(rect());
+    outline_->raise();
 }
 
 } // namespace orvane

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+class QFrame;
 class QStackedLayout;
 class QTextDocument;
 class QTextEdit;
@@ -50,6 +51,7 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void useDocument(QTextDocument* document);
@@ -58,6 +60,7 @@ private:
     QWidget* textPage_;
     QTextEdit* text_;
     ClipboardPreviewContent* content_;
+    QFrame* outline_;
 };
 
 } // namespace orvane
