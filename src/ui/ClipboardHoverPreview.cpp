@@ -88,9 +88,11 @@ QSize ClipboardHoverPreview::showText(const QString& text,
 }
 
 void ClipboardHoverPreview::useDocument(QTextDocument* document) {
+    // The text view deletes the document it made itself; the ones made here are ours.
     QTextDocument* previous = text_->document();
+    const bool ours = previous->parent() == this;
     text_->setDocument(document);
-    if (previous->parent() == this) {
+    if (ours) {
         delete previous;
     }
 }
@@ -149,6 +151,9 @@ void ClipboardHoverPreview::paintEvent(QPaintEvent*) {
 
 void ClipboardHoverPreview::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    if (!outline_) {
+        return;
+    }
     outline_->setGeometry(rect());
     outline_->raise();
 }

@@ -60,7 +60,7 @@ private:
     QWidget* textPage_;
     QTextEdit* text_;
     ClipboardPreviewContent* content_;
-    QFrame* outline_;
+    QFrame* outline_ = nullptr;
 };
 
 } // namespace orvane

@@ -1,17 +1,21 @@
 #include "ui/ClipboardHoverPreview.h"
 
 #include "support/EventLoopWait.h"
+#include "support/XvfbServer.h"
 #include "ui/ClipboardHoverPreviewController.h"
 #include "ui/ClipboardImageCache.h"
 #include "ui/ClipboardPreviewContent.h"
 
 #include <QImage>
+#include <QMap>
+#include <QProcess>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace orvane;
@@ -144,4 +148,46 @@ TEST_F(ClipboardHoverPreviewTest, ImagesFitWithTheirPixelSizeAndTinyReportsAreIg
     controller.show(entry);
     EXPECT_EQ(content->imagePhase(), ClipboardPreviewContent::ImagePhase::unavailable);
     EXPECT_GE(controller.lastPresentedSize().width(), 160);
+}
+
+// A real X display (Xvfb, one 1000 x 600 screen): the row's click opens the preview,
+// which the X server places centred within the screen's limits. Xvfb cannot show Qt two
+// screens side by side (its RandR reports a Xinerama desktop as one monitor), so the
+// choice between screens is left to the layout tests.
+TEST(ClipboardHoverPreviewOnX11, ALongTextIsCentredWithinTheLimitsOfARealScreen) {
+    QString whyNot;
+    const auto xvfb = XvfbServer::start(&whyNot, {QStringLiteral("1000x600x24")});
+    if (!xvfb) {
+        GTEST_SKIP() << whyNot.toStdString();
+    }
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), xvfb->display());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    probe.setProcessEnvironment(env);
+    probe.start(QStringLiteral(ORVANE_PREVIEW_PROBE), {QStringLiteral("0")});
+    ASSERT_TRUE(probe.waitForFinished(30000));
+    const QString output = QString::fromUtf8(probe.readAllStandardOutput());
+    ASSERT_EQ(probe.exitCode(), 0)
+        << output.toStdString() << probe.readAllStandardError().toStdString();
+
+    QMap<QString, QList<int>> values;
+    for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QStringList parts = line.split(QLatin1Char(' '));
+        const QString key = parts.takeFirst();
+        for (const QString& part : parts) {
+            values[key].append(part.toInt());
+        }
+    }
+    const QList<int> a = values.value(QStringLiteral("available"));
+    const QList<int> p = values.value(QStringLiteral("panel"));
+    ASSERT_EQ(a.size(), 4) << output.toStdString();
+    ASSERT_EQ(p.size(), 4) << output.toStdString();
+    const QRect area(a[0], a[1], a[2], a[3]);
+    const QRect panel(p[0], p[1], p[2], p[3]);
+    EXPECT_EQ(area, QRect(0, 0, 1000, 600));
+    EXPECT_TRUE(QRect(24, 24, 952, 552).contains(panel)) << output.toStdString();
+    EXPECT_GT(panel.height(), 500) << output.toStdString();
+    EXPECT_LE(std::abs(panel.center().x() - area.center().x()), 1) << output.toStdString();
+    EXPECT_LE(std::abs(panel.center().y() - area.center().y()), 1) << output.toStdString();
 }
