@@ -54,6 +54,18 @@ public:
         QImageReader reader;
         open(reader, buffer);
         reader.setAutoTransform(true);
+        // Decoded at (about) the size shown where the format allows, so a huge picture
+        // never sits in memory at full size.
+        const QSize stored = reader.size();
+        if (stored.isValid() && target.isValid()) {
+            QSize box = target;
+            if (reader.transformation() & QImageIOHandler::TransformationRotate90) {
+                box.transpose();
+            }
+            if (stored.width() > box.width() || stored.height() > box.height()) {
+                reader.setScaledSize(stored.scaled(box, Qt::KeepAspectRatio));
+            }
+        }
         QImage image = reader.read();
         if (!image.isNull() && image.size() != target && target.isValid()) {
             image = image.scaled(target, Qt::KeepAspectRatio, Qt::SmoothTransformation);
@@ -79,7 +91,6 @@ QLabel* makeCaption(QWidget* parent) {
     auto* label = new QLabel(parent);
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * 0.85);
-    font.setStyleHint(QFont::Monospace, QFont::PreferDefault);
     label->setFont(font);
     label->setForegroundRole(QPalette::PlaceholderText);
     label->setAlignment(Qt::AlignCenter);
