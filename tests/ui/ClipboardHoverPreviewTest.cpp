@@ -150,6 +150,21 @@ TEST_F(ClipboardHoverPreviewTest, ImagesFitWithTheirPixelSizeAndTinyReportsAreIg
     EXPECT_GE(controller.lastPresentedSize().width(), 160);
 }
 
+TEST_F(ClipboardHoverPreviewTest, ARowOnTheSecondScreenCentresThePreviewThere) {
+    controller.setScreenSource([] {
+        ScreenLayout layout;
+        layout.screens = {ScreenArea{QRect(0, 0, 1000, 600), QRect(0, 0, 1000, 600)},
+                          ScreenArea{QRect(1000, 0, 1280, 800), QRect(1000, 0, 1280, 770)}};
+        layout.primary = 0;
+        return layout;
+    });
+    controller.setPointerSource([] { return std::optional<QPoint>(QPoint(10, 10)); });
+    controller.show(textEntry(1, QStringLiteral("第二块屏幕")), QRect(1100, 300, 500, 60));
+    EXPECT_EQ(panelFrame().center(), QRect(1000, 0, 1280, 770).center());
+    controller.show(textEntry(1, QStringLiteral("第二块屏幕")));
+    EXPECT_EQ(panelFrame().center(), QRect(0, 0, 1000, 600).center());
+}
+
 // A real X display (Xvfb, one 1000 x 600 screen): the row's click opens the preview,
 // which the X server places centred within the screen's limits. Xvfb cannot show Qt two
 // screens side by side (its RandR reports a Xinerama desktop as one monitor), so the
