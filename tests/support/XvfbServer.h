@@ -24,7 +24,8 @@ public:
     }
 
     // One X screen per entry ("WIDTHxHEIGHTxDEPTH"), side by side left to right; more
-    // than one are joined with Xinerama, so that clients see them as one desktop.
+    // than one are joined with Xinerama into one desktop (which Qt's X11 platform, going
+    // by RandR, reports as a single screen spanning them all).
     static std::unique_ptr<XvfbServer> start(QString* whyNot, const QStringList& screens) {
         // Built before the fork: the child only calls what is safe there.
         std::vector<std::string> args{"Xvfb", "-displayfd", "3"};
