@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "serial/SerialService.h"
 #include "ui/AppShell.h"
+#include "ui/ClipboardHoverPreviewBinding.h"
 #include "ui/ClipboardPanelView.h"
 #include "ui/MainView.h"
 #include "ui/SerialStatusBar.h"
@@ -29,6 +30,7 @@ AppModelBinding::AppModelBinding(AppModel& model, AppShell& shell, QObject* pare
     bindClipboardPanel(panel);
     bindStatusBar(*panel.statusBar());
     settingsPanel_ = new SettingsPanelBinding(model_, shell_, this);
+    hoverPreview_ = new ClipboardHoverPreviewBinding(model_, shell_, this);
 }
 
 void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {

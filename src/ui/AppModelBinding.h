@@ -6,6 +6,7 @@ namespace orvane {
 
 class AppModel;
 class AppShell;
+class ClipboardHoverPreviewBinding;
 class ClipboardPanelView;
 class SerialStatusBar;
 class SettingsPanelBinding;
@@ -28,6 +29,7 @@ private:
     AppModel& model_;
     AppShell& shell_;
     SettingsPanelBinding* settingsPanel_;
+    ClipboardHoverPreviewBinding* hoverPreview_;
 };
 
 } // namespace orvane

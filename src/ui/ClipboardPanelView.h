@@ -51,6 +51,7 @@ public:
     void setSerialDebugLogEnabled(bool enabled);
 
     SerialStatusBar* statusBar() const { return statusBar_; }
+    ClipboardImageCache& imageCache() const { return images_; }
     ToastBanner* toastBanner() const { return toast_; }
     ClipboardTransferOverlay* transferOverlay() const { return overlay_; }
     QList<ClipboardHistoryRow*> rows() const { return rows_; }

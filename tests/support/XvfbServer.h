@@ -2,13 +2,16 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
 #include <signal.h>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 // A private X server (Xvfb) on a display number it picks itself, for tests that need a
 // real display and real second clients. Stopped when the object goes.
@@ -17,6 +20,28 @@ public:
     // Nothing, with the reason in `whyNot`, when Xvfb is missing or does not come up
     // within a few seconds.
     static std::unique_ptr<XvfbServer> start(QString* whyNot) {
+        return start(whyNot, {QStringLiteral("1280x800x24")});
+    }
+
+    // One X screen per entry ("WIDTHxHEIGHTxDEPTH"), side by side left to right; more
+    // than one are joined with Xinerama into one desktop (which Qt's X11 platform, going
+    // by RandR, reports as a single screen spanning them all).
+    static std::unique_ptr<XvfbServer> start(QString* whyNot, const QStringList& screens) {
+        // Built before the fork: the child only calls what is safe there.
+        std::vector<std::string> args{"Xvfb", "-displayfd", "3"};
+        for (int i = 0; i < screens.size(); ++i) {
+            args.insert(args.end(), {"-screen", std::to_string(i), screens[i].toStdString()});
+        }
+        if (screens.size() > 1) {
+            args.emplace_back("+xinerama");
+        }
+        args.insert(args.end(), {"-nolisten", "tcp", "-noreset"});
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) {
             *whyNot = QStringLiteral("pipe failed");
@@ -37,8 +62,7 @@ public:
             dup2(devNull, 0);
             dup2(devNull, 1);
             dup2(devNull, 2);
-            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten",
-                   "tcp", "-noreset", static_cast<char*>(nullptr));
+            execvp("Xvfb", argv.data());
             _exit(127);
         }
         close(fds[1]);
