@@ -5,6 +5,7 @@
 #include "ui/AppShell.h"
 #include "ui/ClipboardPanelView.h"
 #include "ui/MainView.h"
+#include "ui/SerialLogBinding.h"
 #include "ui/SerialStatusBar.h"
 #include "ui/ToastBanner.h"
 
@@ -27,6 +28,7 @@ AppModelBinding::AppModelBinding(AppModel& model, AppShell& shell, QObject* pare
     ClipboardPanelView& panel = *shell_.mainView()->clipboardPanel();
     bindClipboardPanel(panel);
     bindStatusBar(*panel.statusBar());
+    serialLog_ = new SerialLogBinding(model_, shell_, this);
 }
 
 void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {

@@ -7,6 +7,7 @@ namespace orvane {
 class AppModel;
 class AppShell;
 class ClipboardPanelView;
+class SerialLogBinding;
 class SerialStatusBar;
 
 // Connects the window's views to the application model: the model's state flows into
@@ -26,6 +27,7 @@ private:
 
     AppModel& model_;
     AppShell& shell_;
+    SerialLogBinding* serialLog_ = nullptr;
 };
 
 } // namespace orvane
