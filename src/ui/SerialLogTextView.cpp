@@ -91,17 +91,17 @@ void SerialLogTextView::dropOldestLines() {
     if (maximumLines_ <= 0 || lines <= maximumLines_) {
         return;
     }
-    // A tenth more than needed, so that trimming (which re-lays out the document's start)
-    // happens once per many appends rather than on every one.
-    const int drop = lines - maximumLines_ + maximumLines_ / 10;
+    // A little more than needed, so that trimming runs once per many appends, yet each
+    // trim stays short: removing blocks costs in proportion to their number.
+    const int drop = lines - maximumLines_ + maximumLines_ / 50;
     QScrollBar* bar = verticalScrollBar();
     const int valueBefore = bar->value();
     const qreal heightBefore = doc->documentLayout()->documentSize().height();
 
+    // Selected by position: stepping block by block would lay out every dropped block.
     QTextCursor cursor(doc);
-    cursor.movePosition(QTextCursor::Start);
-    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
-                        drop + (hasMarker ? 1 : 0));
+    cursor.setPosition(doc->findBlockByNumber(drop + (hasMarker ? 1 : 0)).position(),
+                       QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
     cursor.insertText(droppedMarker + QLatin1Char('\n'));
     droppedLines_ += drop;
