@@ -96,6 +96,10 @@ void BM_LogViewFlood(benchmark::State& state) {
             double(std::max_element(cpuMs.begin(), cpuMs.end()) - cpuMs.begin());
         state.counters["cpu_p99_ms"] = percentile(cpuMs, 0.99);
         state.counters["cpu_median_ms"] = percentile(cpuMs, 0.5);
+        state.counters["cpu_over16"] =
+            double(std::count_if(cpuMs.begin(), cpuMs.end(), [](double ms) { return ms > 16; }));
+        state.counters["wall_over16"] =
+            double(std::count_if(wallMs.begin(), wallMs.end(), [](double ms) { return ms > 16; }));
         state.counters["viewLines"] = double(view.document()->blockCount());
         state.counters["storeAndView_MiB"] = heapAfter - heapBefore;
         state.counters["storeText_MiB"] =

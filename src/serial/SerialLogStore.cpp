@@ -1,5 +1,7 @@
 #include "serial/SerialLogStore.h"
 
+#include <QThread>
+
 #include <algorithm>
 
 namespace orvane {
@@ -11,6 +13,7 @@ SerialLogStore::SerialLogStore(QObject* parent, qsizetype maximumEntries)
 }
 
 void SerialLogStore::append(const QList<SerialLogEntry>& entries) {
+    Q_ASSERT(QThread::currentThread() == thread());
     if (entries.isEmpty()) {
         return;
     }

@@ -4,6 +4,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QThread>
 
 namespace orvane {
 
@@ -40,6 +41,7 @@ void SerialLogTextView::onScrolled() {
 }
 
 void SerialLogTextView::appendDelta(const QString& text) {
+    Q_ASSERT(QThread::currentThread() == thread());
     if (text.isEmpty()) {
         return;
     }
@@ -65,6 +67,7 @@ void SerialLogTextView::appendDelta(const QString& text) {
 }
 
 void SerialLogTextView::resetText(const QString& text) {
+    Q_ASSERT(QThread::currentThread() == thread());
     droppedLines_ = 0;
     QString lines = text;
     if (lines.endsWith(QLatin1Char('\n'))) {
