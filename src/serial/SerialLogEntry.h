@@ -27,3 +27,7 @@ struct SerialLogEntry {
 };
 
 } // namespace orvane
+
+// Every member is relocatable, so a growing log moves its entries with one block copy
+// instead of one by one.
+Q_DECLARE_TYPEINFO(orvane::SerialLogEntry, Q_RELOCATABLE_TYPE);

@@ -8,15 +8,22 @@
 
 namespace orvane {
 
-// The debug log the user sees: every entry since the last clear, and the same content as
-// one plain text that grows by deltas so a view can append instead of redrawing.
+// The debug log the user sees: the entries since the last clear, and the same content as
+// one plain text that grows by deltas so a view can append instead of redrawing. Beyond
+// maximumEntries the oldest entries and their text are dropped without an event (views
+// keep what they were sent), so a program left running for days with the log on stays
+// bounded; the log file is a separate record.
 // Main thread only.
 class SerialLogStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool hasLogs READ hasLogs NOTIFY hasLogsChanged)
 
 public:
-    explicit SerialLogStore(QObject* parent = nullptr);
+    // About 80 MB of entries and text: days of ordinary traffic.
+    static constexpr qsizetype defaultMaximumEntries = 100000;
+
+    explicit SerialLogStore(QObject* parent = nullptr,
+                            qsizetype maximumEntries = defaultMaximumEntries);
 
     bool hasLogs() const { return hasLogs_; }
     const QList<SerialLogEntry>& entries() const { return entries_; }
@@ -36,8 +43,12 @@ signals:
 
 private:
     void setHasLogs(bool value);
+    void dropOldestEntries();
 
+    qsizetype maximumEntries_;
     QList<SerialLogEntry> entries_;
+    // The length of each entry's rendering in plainText_, to cut the text with the entries.
+    QList<qsizetype> renderedLengths_;
     QString plainText_;
     bool hasLogs_ = false;
 };

@@ -6,6 +6,7 @@
 #include "ui/ClipboardHoverPreviewBinding.h"
 #include "ui/ClipboardPanelView.h"
 #include "ui/MainView.h"
+#include "ui/SerialLogBinding.h"
 #include "ui/SerialStatusBar.h"
 #include "ui/SettingsPanelBinding.h"
 #include "ui/ToastBanner.h"
@@ -31,6 +32,7 @@ AppModelBinding::AppModelBinding(AppModel& model, AppShell& shell, QObject* pare
     bindStatusBar(*panel.statusBar());
     settingsPanel_ = new SettingsPanelBinding(model_, shell_, this);
     hoverPreview_ = new ClipboardHoverPreviewBinding(model_, shell_, this);
+    serialLog_ = new SerialLogBinding(model_, shell_, this);
 }
 
 void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {

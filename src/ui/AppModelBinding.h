@@ -8,6 +8,7 @@ class AppModel;
 class AppShell;
 class ClipboardHoverPreviewBinding;
 class ClipboardPanelView;
+class SerialLogBinding;
 class SerialStatusBar;
 class SettingsPanelBinding;
 
@@ -30,6 +31,7 @@ private:
     AppShell& shell_;
     SettingsPanelBinding* settingsPanel_;
     ClipboardHoverPreviewBinding* hoverPreview_;
+    SerialLogBinding* serialLog_ = nullptr;
 };
 
 } // namespace orvane

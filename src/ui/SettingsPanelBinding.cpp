@@ -11,7 +11,6 @@
 #include "ui/MainView.h"
 #include "ui/SerialSettingsSection.h"
 #include "ui/SettingsPanelView.h"
-#include "ui/WindowSizeConfigurator.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -100,11 +99,8 @@ void SettingsPanelBinding::bindSerial() {
 
     connect(&section, &SerialSettingsSection::debugLogToggled, &model_,
             &AppModel::applySerialDebugLogEnabled);
-    FloatingWindow& window = *shell_.window();
-    const auto showDebugLog = [this, &section, &window] {
+    const auto showDebugLog = [this, &section] {
         section.setDebugLogEnabled(model_.serialDebugLogEnabled());
-        // The window grows for the log panel at once, not at its next showing.
-        window.sizeConfigurator().setSerialDebugLogEnabled(model_.serialDebugLogEnabled());
     };
     connect(&model_, &AppModel::serialDebugLogEnabledChanged, &section, showDebugLog);
     showDebugLog();

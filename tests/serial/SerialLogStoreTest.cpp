@@ -100,5 +100,31 @@ TEST_F(SerialLogStoreTest, EveryEntryGetsItsOwnId) {
     EXPECT_NE(a.id, b.id);
 }
 
+TEST_F(SerialLogStoreTest, BeyondItsLimitDropsTheOldestEntriesWithTheirText) {
+    SerialLogStore store(nullptr, 10);
+    QSignalSpy deltas(&store, &SerialLogStore::delta);
+    QSignalSpy resets(&store, &SerialLogStore::reset);
+    for (int i = 0; i < 12; ++i) {
+        store.append({entryAt("RX", QString::number(i), {QStringLiteral("AA %1").arg(i)})});
+    }
+    // Past 10 the oldest go, a tenth more than needed at a time.
+    ASSERT_EQ(store.entries().size(), 10);
+    EXPECT_EQ(store.entries().front().summary, "2");
+    QString expected;
+    for (const SerialLogEntry& entry : store.entries()) {
+        expected += entry.rendered();
+    }
+    EXPECT_EQ(store.plainText(), expected);
+    // Every append still reaches views as its delta, and nothing is reset.
+    EXPECT_EQ(deltas.count(), 12);
+    EXPECT_EQ(deltas.last()[0].toString(), "13:04:05.067 RX 11\nAA 11\n");
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_TRUE(store.hasLogs());
+
+    store.clear();
+    store.append({entryAt("SYS", "fresh")});
+    EXPECT_EQ(store.plainText(), "13:04:05.067 SYS fresh\n");
+}
+
 } // namespace
 } // namespace orvane
