@@ -7,6 +7,7 @@
 #include "support/EventLoopWait.h"
 #include "support/FakeClipboardIO.h"
 #include "support/FakeClipboardTimers.h"
+#include "support/FakeModelTimers.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -15,28 +16,9 @@
 #include <QThread>
 
 #include <gtest/gtest.h>
-#include <map>
 
 namespace orvane {
 namespace {
-
-// The model's timers on the clipboard's fake clock.
-class FakeModelTimers : public ModelTimers {
-public:
-    explicit FakeModelTimers(FakeClipboardTimers& clock)
-        : clock_(clock) {}
-    Id after(std::chrono::milliseconds delay, std::function<void()> job) override {
-        const Id id = ++last_;
-        handles_[id] = clock_.start(delay, false, std::move(job));
-        return id;
-    }
-    void cancel(Id id) override { handles_.erase(id); }
-
-private:
-    FakeClipboardTimers& clock_;
-    Id last_ = 0;
-    std::map<Id, std::unique_ptr<ClipboardTimers::Timer>> handles_;
-};
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     return test::waitUntil(done, timeoutMs);
