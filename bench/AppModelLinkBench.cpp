@@ -10,7 +10,9 @@
 // A round's time runs from the push command until the device has its last reply and, for
 // the model, the item is in the history and on the clipboard; both sides are timed alike,
 // on this process's clock, while it serves its event loop. The counters give the medians,
-// the spread of the per-round ratio, and the device's own times (push_start to push_done).
+// the spread of the per-round ratio, the device's own times (push_start to push_done), and
+// what each side adds to them (for the model: putting the item on the clipboard and into
+// the stored history on the main thread, which the device does not wait for).
 
 #include "LinkBenchSupport.h"
 #include "app/AppModel.h"
@@ -47,9 +49,10 @@ struct Timed {
 };
 
 // Serves the event loop until the device reports `kind` (and `landed` holds, when given),
-// looking on every output of the device and every 2 ms.
+// looking on every output of the device and every change of the model's history.
 std::optional<QJsonObject> serveUntil(DevsimProcess& device, const QString& kind,
-                                      const std::function<bool()>& landed, int timeoutMs) {
+                                      const std::function<bool()>& landed, int timeoutMs,
+                                      AppModel* model = nullptr) {
     std::optional<QJsonObject> event;
     QEventLoop loop;
     const auto check = [&] {
@@ -61,9 +64,9 @@ std::optional<QJsonObject> serveUntil(DevsimProcess& device, const QString& kind
         }
     };
     QObject::connect(&device.process, &QProcess::readyReadStandardOutput, &loop, check);
-    QTimer tick; // the model's own work is posted to this thread, not signalled to the loop
-    QObject::connect(&tick, &QTimer::timeout, &loop, check);
-    tick.start(2);
+    if (model) {
+        QObject::connect(model, &AppModel::clipboardStateChanged, &loop, check);
+    }
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     check();
     if (!event || (landed && !landed())) {
@@ -73,11 +76,11 @@ std::optional<QJsonObject> serveUntil(DevsimProcess& device, const QString& kind
 }
 
 Result<Timed, QString> timePush(DevsimProcess& device, const QString& file,
-                                const std::function<bool()>& landed) {
+                                const std::function<bool()>& landed, AppModel* model) {
     QElapsedTimer clock;
     clock.start();
     device.command(QStringLiteral("file ") + file);
-    const auto done = serveUntil(device, QStringLiteral("push_done"), landed, pushWaitMs);
+    const auto done = serveUntil(device, QStringLiteral("push_done"), landed, pushWaitMs, model);
     const double wallMs = double(clock.nsecsElapsed()) / 1e6;
     if (!done || !done->value(QStringLiteral("ok")).toBool()) {
         return fail(done ? done->value(QStringLiteral("reason")).toString()
@@ -88,12 +91,13 @@ Result<Timed, QString> timePush(DevsimProcess& device, const QString& file,
 
 // The second of two pushes a moment apart: the first warms up the receiving side.
 Result<Timed, QString> timeWarmPush(DevsimProcess& device, PushSetup& setup,
-                                    const std::function<std::function<bool()>()>& landing) {
-    if (auto first = timePush(device, setup.nextName(), landing()); !first) {
+                                    const std::function<std::function<bool()>()>& landing,
+                                    AppModel* model = nullptr) {
+    if (auto first = timePush(device, setup.nextName(), landing(), model); !first) {
         return first;
     }
     serveUntil(device, QStringLiteral("never"), {}, 300);
-    return timePush(device, setup.nextName(), landing());
+    return timePush(device, setup.nextName(), landing(), model);
 }
 
 bool waitForAnsweredProbe(DevsimProcess& device) {
@@ -112,7 +116,8 @@ void BM_PushModelAgainstBareResponder(benchmark::State& state) {
         state.SkipWithError("the simulator did not start");
         return;
     }
-    std::vector<double> modelMs, bareMs, ratios, modelDeviceMs, bareDeviceMs;
+    std::vector<double> modelMs, bareMs, ratios, modelDeviceMs, bareDeviceMs, modelOverMs,
+        bareOverMs;
     for (auto _ : state) {
         Result<Timed, QString> model = fail(QStringLiteral("the model did not answer probes"));
         {
@@ -130,15 +135,18 @@ void BM_PushModelAgainstBareResponder(benchmark::State& state) {
                 app.selectSerialPort(device.link);
             }
             if (waitForAnsweredProbe(device)) {
-                model = timeWarmPush(device, setup, [&] {
-                    const int before = io.writes;
-                    return std::function<bool()>([&io, &app, before] {
-                        return io.writes > before && io.content.kind == ClipboardKind::files &&
-                               !app.clipboardState().history.isEmpty() &&
-                               app.clipboardState().history[0].id > 0 &&
-                               app.clipboardState().history[0].files == io.content.files;
-                    });
-                });
+                model = timeWarmPush(
+                    device, setup,
+                    [&] {
+                        const int before = io.writes;
+                        return std::function<bool()>([&io, &app, before] {
+                            return io.writes > before && io.content.kind == ClipboardKind::files &&
+                                   !app.clipboardState().history.isEmpty() &&
+                                   app.clipboardState().history[0].id > 0 &&
+                                   app.clipboardState().history[0].files == io.content.files;
+                        });
+                    },
+                    &app);
             }
             app.shutdown();
             serveUntil(device, QStringLiteral("never"), {}, 100);
@@ -159,6 +167,8 @@ void BM_PushModelAgainstBareResponder(benchmark::State& state) {
         bareMs.push_back(bare->wallMs);
         modelDeviceMs.push_back(model->deviceMs);
         bareDeviceMs.push_back(bare->deviceMs);
+        modelOverMs.push_back(model->wallMs - model->deviceMs);
+        bareOverMs.push_back(bare->wallMs - bare->deviceMs);
         ratios.push_back(bare->wallMs / model->wallMs);
         state.SetIterationTime((model->wallMs + bare->wallMs) / 1000.0);
     }
@@ -166,6 +176,8 @@ void BM_PushModelAgainstBareResponder(benchmark::State& state) {
     state.counters["bare_ms"] = median(bareMs);
     state.counters["model_device_ms"] = median(modelDeviceMs);
     state.counters["bare_device_ms"] = median(bareDeviceMs);
+    state.counters["model_over_device_ms"] = median(modelOverMs);
+    state.counters["bare_over_device_ms"] = median(bareOverMs);
     state.counters["model_MBps"] = double(pushBytes) / 1e3 / median(modelMs);
     state.counters["bare_MBps"] = double(pushBytes) / 1e3 / median(bareMs);
     state.counters["ratio_pct_median"] = 100.0 * median(ratios);
