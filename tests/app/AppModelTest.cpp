@@ -241,6 +241,22 @@ TEST_F(AppModelTest, CancelledAndBusySendsDeliverNothingAndTheLinkGoesOn) {
     EXPECT_EQ(QDir(saved).entryList(QDir::Files).size(), 1);
 }
 
+TEST_F(AppModelTest, TornDownWhileTheDeviceProbesFast) {
+    // Frames still being handled on the protocol queue while the model goes call back
+    // into the stack; nothing of it may be gone yet.
+    DevsimProcess device({"--interval", "10"});
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(device.link); }));
+    for (int round = 0; round < 4; ++round) {
+        auto model = makeModel(device.link);
+        if (round == 0) {
+            model->selectSerialPort(device.link);
+        }
+        device.skipPending();
+        ASSERT_TRUE(waitForEvent(device, QStringLiteral("probe_matched")));
+        model.reset();
+    }
+}
+
 TEST_F(AppModelTest, LinkDownFailsTheSendAndToastsAreTimed) {
     auto model = makeModel(QString());
     EXPECT_TRUE(model->showSettings()); // first run: nothing configured
