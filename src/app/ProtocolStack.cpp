@@ -54,10 +54,14 @@ ProtocolStack::ProtocolStack(SerialService::Platform platform, Options options, 
         [this](const QString& line) { postWarning(line); },
         [this](const ClipboardEntry& entry) { return deliver(entry); }, std::move(options.files));
     service_ = std::make_unique<SerialService>(std::move(platform));
+    // The service's own address, not service_: while the service is destroyed, service_ is
+    // already empty, and frames still being handled on its protocol queue call back here.
+    // The service takes such calls until its destructor has ended.
+    SerialService* service = service_.get();
     peripheralHandler_ = std::make_shared<PeripheralHandler>(
         [this](const QString& line) { postLog(line); },
-        [this] {
-            service_->noteEchoReceived();
+        [this, service] {
+            service->noteEchoReceived();
             const SerialDataSource source = handledSource_;
             QMetaObject::invokeMethod(
                 this, [this, source] { emit echoReceived(source); }, Qt::QueuedConnection);
@@ -77,8 +81,8 @@ ProtocolStack::ProtocolStack(SerialService::Platform platform, Options options, 
         [handler = transHandler_] { return handler->session().active; });
     // A push cut off by a lost link never finishes: its half-written file would otherwise
     // stay in the data directory until the device starts the next one.
-    connect(service_.get(), &SerialService::isPortOpenChanged, this, [this] {
-        if (!service_->isPortOpen()) {
+    connect(service, &SerialService::isPortOpenChanged, this, [this, service] {
+        if (!service->isPortOpen()) {
             transHandler_->resetSession(true);
         }
     });

@@ -6,7 +6,6 @@
 #include "ui/AppShell.h"
 #include "ui/AutostartSettingsSection.h"
 #include "ui/BluetoothSettingsSection.h"
-#include "ui/FloatingWindow.h"
 #include "ui/MainSidebarView.h"
 #include "ui/MainView.h"
 #include "ui/SerialSettingsSection.h"

@@ -7,36 +7,25 @@
 #include "support/EventLoopWait.h"
 #include "support/FakeClipboardIO.h"
 #include "support/FakeClipboardTimers.h"
+#include "support/FakeModelTimers.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
-#include <map>
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
 
 namespace orvane {
 namespace {
-
-// The model's timers on the clipboard's fake clock.
-class FakeModelTimers : public ModelTimers {
-public:
-    explicit FakeModelTimers(FakeClipboardTimers& clock)
-        : clock_(clock) {}
-    Id after(std::chrono::milliseconds delay, std::function<void()> job) override {
-        const Id id = ++last_;
-        handles_[id] = clock_.start(delay, false, std::move(job));
-        return id;
-    }
-    void cancel(Id id) override { handles_.erase(id); }
-
-private:
-    FakeClipboardTimers& clock_;
-    Id last_ = 0;
-    std::map<Id, std::unique_ptr<ClipboardTimers::Timer>> handles_;
-};
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     return test::waitUntil(done, timeoutMs);
@@ -180,6 +169,92 @@ TEST_F(AppModelTest, CancellingDuringThePauseAfterASendWarns) {
     EXPECT_EQ(model->toast()->kind, ToastKind::warning);
     EXPECT_FALSE(model->isClipboardTransferring());
     EXPECT_FALSE(model->hasSendTask());
+}
+
+TEST_F(AppModelTest, CancelledAndBusySendsDeliverNothingAndTheLinkGoesOn) {
+    const QString saved = data.filePath(QStringLiteral("device"));
+    DevsimProcess device({"--interval", "200", "--buffer-size", "1024", "--save-dir", saved});
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(device.link); }));
+    const QString big = data.filePath(QStringLiteral("big.bin"));
+    {
+        QFile file(big);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4 << 20, 'b'));
+    }
+    // Stored beforehand: what is copied while the stored history loads may be replaced by it.
+    qint64 fileID = 0, textID = 0;
+    {
+        auto store = openStore();
+        fileID =
+            store
+                ->addClipboardRecord(
+                    {0, QStringLiteral("files"), big, QStringLiteral("[\"%1\"]").arg(big), {}, 1})
+                .value();
+        textID = store
+                     ->addClipboardRecord(
+                         {0, QStringLiteral("text"), QStringLiteral("small"), {}, {}, 2})
+                     .value();
+    }
+    auto model = makeModel(device.link);
+    model->selectSerialPort(device.link);
+    ASSERT_TRUE(waitUntil([&] { return model->clipboardState().history.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return model->serial().isConnected(); }, 8000));
+    const auto startFileSend = [&] {
+        model->sendClipboardItem(fileID);
+        return waitUntil([&] { return model->clipboardTransferProgress() > 0; }, 10000);
+    };
+    const auto idleAfterCancel = [&] {
+        return waitUntil(
+                   [&] {
+                       return model->toast() &&
+                              model->toast()->message == QStringLiteral("已取消发送");
+                   },
+                   10000) &&
+               model->toast()->kind == ToastKind::warning && !model->hasSendTask() &&
+               !model->isClipboardTransferring() && model->clipboardTransferProgress() == 0;
+    };
+
+    // Cancelled with part of the file sent: warned, idle again.
+    ASSERT_TRUE(startFileSend());
+    model->cancelClipboardSend();
+    EXPECT_TRUE(idleAfterCancel());
+    EXPECT_TRUE(model->errorMessage().isEmpty());
+
+    // A second send while the first one runs: the first is cancelled, and the second finds
+    // the sender still unwinding it.
+    ASSERT_TRUE(startFileSend());
+    model->sendClipboardItem(textID);
+    const QString busy = QStringLiteral("另一个剪贴板传输正在进行中");
+    EXPECT_EQ(model->errorMessage(), busy);
+    ASSERT_TRUE(model->toast());
+    EXPECT_EQ(model->toast()->message, busy);
+    EXPECT_EQ(model->toast()->kind, ToastKind::error);
+    EXPECT_TRUE(idleAfterCancel());
+
+    // The link carries the next send, and the device has that one item only.
+    device.skipPending();
+    model->sendClipboardItem(textID);
+    const auto done = waitForEvent(device, QStringLiteral("receive_done"), 10000);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->value(QStringLiteral("size")).toInt(), 5);
+    ASSERT_TRUE(waitUntil([&] { return model->toast()->kind == ToastKind::success; }));
+    EXPECT_EQ(QDir(saved).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(AppModelTest, TornDownWhileTheDeviceProbesFast) {
+    // Frames still being handled on the protocol queue while the model goes call back
+    // into the stack; nothing of it may be gone yet.
+    DevsimProcess device({"--interval", "10"});
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(device.link); }));
+    for (int round = 0; round < 4; ++round) {
+        auto model = makeModel(device.link);
+        if (round == 0) {
+            model->selectSerialPort(device.link);
+        }
+        device.skipPending();
+        ASSERT_TRUE(waitForEvent(device, QStringLiteral("probe_matched")));
+        model.reset();
+    }
 }
 
 TEST_F(AppModelTest, LinkDownFailsTheSendAndToastsAreTimed) {
