@@ -268,8 +268,23 @@ void ClipboardManager::persistHead() {
 void ClipboardManager::historyFromLoad(const QList<ClipboardEntry>& entries) {
     assertOwnerThread();
     drainCaptures(true);
-    state_.history.clear();
+    // What was copied or received while a background load ran is newer than anything the
+    // load read. Whatever of it the load did not see stays in front, so an item copied
+    // right after start does not drop out of the list while it sits in the store.
+    QList<ClipboardEntry> newer;
+    for (const ClipboardEntry& held : std::as_const(state_.history)) {
+        const bool seen = std::any_of(entries.begin(), entries.end(), [&](const auto& loaded) {
+            return loaded.id == held.id && loaded.timestamp == held.timestamp;
+        });
+        if (!seen) {
+            newer.append(held);
+        }
+    }
+    state_.history = newer;
     qint64 largestID = 0;
+    for (const ClipboardEntry& held : std::as_const(newer)) {
+        largestID = std::max(largestID, held.id);
+    }
     for (const ClipboardEntry& loaded : entries) {
         if (state_.history.size() == maxHistory) {
             break;
@@ -279,7 +294,7 @@ void ClipboardManager::historyFromLoad(const QList<ClipboardEntry>& entries) {
         largestID = std::max(largestID, entry.id);
         state_.history.append(std::move(entry));
     }
-    if (!state_.history.isEmpty()) {
+    if (newer.isEmpty() && !state_.history.isEmpty()) {
         state_.current = state_.history.front();
         currentFingerprint_ = state_.current.fingerprint();
     }

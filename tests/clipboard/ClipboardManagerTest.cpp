@@ -315,4 +315,22 @@ TEST_F(ClipboardManagerTest, BackgroundLoadReplacesTheHistoryOnTheMainThread) {
     EXPECT_EQ(manager.state().current.id, 31);
 }
 
+TEST_F(ClipboardManagerTest, BackgroundLoadKeepsWhatWasCopiedWhileItRan) {
+    background = Background::deferred;
+    QList<ClipboardEntry> stored{textEntry(30, "stored")};
+    start([&] { return stored; }, true);
+    persistID = 31;
+    copyText("fresh");
+    const ClipboardEntry fresh = manager.state().current;
+    stored.prepend(fresh); // this load read the store after the copy was saved
+    persistID = 32;
+    copyText("fresher"); // ...and before this one was
+    for (auto& job : deferredJobs) {
+        job();
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(texts(manager.state()), (QStringList{"fresher", "fresh", "stored"}));
+    EXPECT_EQ(manager.state().current.text, "fresher");
+}
+
 } // namespace

@@ -79,9 +79,17 @@ int main(int argc, char** argv) {
     parts.clipboardTimers = &clipboardTimers;
     AppModel model(std::move(parts));
     if (!port.isEmpty()) {
-        // Chosen as in the settings, once the model has started with the stored ones.
+        // Chosen as in the settings, once the model has started with the stored ones. The
+        // port already saved is left alone: choosing it again would drop the link that
+        // start-up has just opened, and an item arriving meanwhile with it.
         QMetaObject::invokeMethod(
-            &model, [&model, port] { model.selectSerialPort(port); }, Qt::QueuedConnection);
+            &model,
+            [&model, port] {
+                if (model.settings().serialPort != port || !model.portConfigured()) {
+                    model.selectSerialPort(port);
+                }
+            },
+            Qt::QueuedConnection);
     }
     AppModelBinding binding(model, shell);
 
