@@ -4,9 +4,11 @@
 #include "serial/SerialService.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardPanelView.h"
+#include "ui/FloatingWindow.h"
 #include "ui/MainView.h"
 #include "ui/SerialStatusBar.h"
 #include "ui/ToastBanner.h"
+#include "ui/WindowSizeConfigurator.h"
 
 #include <QDebug>
 
@@ -54,8 +56,11 @@ void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {
         panel.toastBanner()->showToast(toast->message, kind);
     });
 
+    // The log needs the taller window as well as its place in the panel.
     const auto showDebugLog = [this, &panel] {
         panel.setSerialDebugLogEnabled(model_.serialDebugLogEnabled());
+        shell_.window()->sizeConfigurator().setSerialDebugLogEnabled(
+            model_.serialDebugLogEnabled());
     };
     connect(&model_, &AppModel::serialDebugLogEnabledChanged, &panel, showDebugLog);
     showDebugLog();
