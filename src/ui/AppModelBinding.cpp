@@ -18,8 +18,12 @@ AppModelBinding::AppModelBinding(AppModel& model, AppShell& shell, QObject* pare
     : QObject(parent)
     , model_(model)
     , shell_(shell) {
-    shell_.setShutdownHook([this] { model_.shutdown(); });
-    connect(&shell_, &AppShell::orvaneWillTerminate, &model_, &AppModel::shutdown);
+    // The shell runs the hook once, right after orvaneWillTerminate, however the program
+    // ends (tray menu, Ctrl+Q, SIGTERM, logout).
+    shell_.setShutdownHook([this] {
+        qInfo().noquote() << "shutting down";
+        model_.shutdown();
+    });
     connect(&model_, &AppModel::errorMessageChanged, this, [this] {
         if (!model_.errorMessage().isEmpty()) {
             qWarning().noquote() << model_.errorMessage();

@@ -18,8 +18,10 @@
 #include "ui/SerialStatusBar.h"
 #include "ui/ToastBanner.h"
 
+#include <QAction>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -168,4 +170,12 @@ TEST_F(AppWindowTest, TheWindowGrowsForTheDebugLogAndKeepsItsMinimum) {
     EXPECT_EQ(window->size(), QSize(616, 1010)); // never shrinks
     window->resize(500, 600);
     EXPECT_EQ(window->size(), QSize(536, 719));
+
+    QStringList menu;
+    for (const QAction* action : shell.contextMenu()->actions()) {
+        if (!action->isSeparator()) {
+            menu << action->text() + QLatin1Char(' ') + action->shortcut().toString();
+        }
+    }
+    EXPECT_EQ(menu, QStringList({"设置 ", "退出 Ctrl+Q"}));
 }

@@ -1,0 +1,124 @@
+// The real program in a real XEmbed tray (trayer on a private X server): the icon docks,
+// a left click shows the window, the menu's last entry quits cleanly. Skipped where trayer
+// or xdotool is not installed.
+#include "support/XvfbServer.h"
+
+#include <QDeadlineTimer>
+#include <QMap>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+class TrayHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"trayer", "xdotool"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+                GTEST_SKIP() << tool << " is not installed (scripts/bootstrap installs it)";
+            }
+        }
+        QString whyNot;
+        server = XvfbServer::start(&whyNot);
+        if (!server) {
+            GTEST_SKIP() << whyNot.toStdString();
+        }
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), server->display());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        // No session bus: the program runs alone and never meets a real session's instance.
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        tray.setProcessEnvironment(env);
+        tray.start(QStringLiteral("trayer"),
+                   {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
+                    "--SetDockType", "true", "--transparent", "false"});
+        ASSERT_TRUE(tray.waitForStarted(5000));
+    }
+    void TearDown() override {
+        for (QProcess* process : {&program, &tray}) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(5000);
+            }
+        }
+    }
+
+    // xdotool's output, or nothing when it failed (such as a search that found no window).
+    QString xdotool(const QStringList& args) {
+        QProcess tool;
+        tool.setProcessEnvironment(env);
+        tool.start(QStringLiteral("xdotool"), args);
+        tool.waitForFinished(5000);
+        return tool.exitCode() == 0 ? QString::fromUtf8(tool.readAllStandardOutput()).trimmed()
+                                    : QString();
+    }
+    static bool waitFor(const std::function<bool()>& done, int timeoutMs = 8000) {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!done()) {
+            if (deadline.hasExpired()) {
+                return false;
+            }
+            QThread::msleep(50);
+        }
+        return true;
+    }
+    bool windowShown() {
+        return !xdotool({"search", "--onlyvisible", "--name", "^Orvane$"}).isEmpty();
+    }
+
+    QTemporaryDir home;
+    std::unique_ptr<XvfbServer> server;
+    QProcessEnvironment env;
+    QProcess tray;
+    QProcess program;
+};
+
+} // namespace
+
+TEST_F(TrayHostTest, TheIconShowsTheWindowAndItsMenuQuitsOnce) {
+    // trayer's panel starts empty and takes the width of what docks in it.
+    const auto panelGeometry = [this] {
+        const QString id = xdotool({"search", "--name", "^panel$"}).section('\n', 0, 0);
+        return id.isEmpty() ? QString() : xdotool({"getwindowgeometry", "--shell", id});
+    };
+    ASSERT_TRUE(waitFor([&] { return !panelGeometry().isEmpty(); })) << "trayer did not start";
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(ORVANE_PROGRAM), {});
+    ASSERT_TRUE(program.waitForStarted(5000));
+
+    QMap<QString, int> panel; // X, Y, WIDTH, HEIGHT
+    ASSERT_TRUE(waitFor([&] {
+        for (const QString& line : panelGeometry().split('\n')) {
+            panel[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+        }
+        return panel.value(QStringLiteral("WIDTH")) >= 16;
+    })) << "the icon did not dock";
+    EXPECT_FALSE(windowShown()); // with a tray the window waits for the icon
+    const QString centre[] = {QString::number(panel.value(QStringLiteral("X")) +
+                                              panel.value(QStringLiteral("WIDTH")) / 2),
+                              QString::number(panel.value(QStringLiteral("Y")) +
+                                              panel.value(QStringLiteral("HEIGHT")) / 2)};
+
+    xdotool({"mousemove", centre[0], centre[1], "click", "1"});
+    ASSERT_TRUE(waitFor([&] { return windowShown(); })) << "a left click did not show the window";
+    xdotool({"mousemove", centre[0], centre[1], "click", "1"});
+    QThread::msleep(300);
+    EXPECT_TRUE(windowShown()) << "a second left click must not hide the window";
+
+    // The menu is "设置", a separator, "退出": Up from the top lands on the last entry.
+    xdotool({"mousemove", centre[0], centre[1], "click", "3"});
+    QThread::msleep(500);
+    xdotool({"key", "Up", "Return"});
+    ASSERT_TRUE(program.waitForFinished(8000)) << "退出 did not end the program";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    const QString log = QString::fromUtf8(program.readAllStandardError());
+    EXPECT_EQ(log.count(QStringLiteral("shutting down")), 1) << log.toStdString();
+}
