@@ -30,9 +30,21 @@ AppModelBinding::AppModelBinding(AppModel& model, AppShell& shell, QObject* pare
         }
     });
 
+    bindMainView(*shell_.mainView());
     ClipboardPanelView& panel = *shell_.mainView()->clipboardPanel();
     bindClipboardPanel(panel);
     bindStatusBar(*panel.statusBar());
+}
+
+// The settings-shown flag lives in the model (the first start raises it) and in the view
+// (the sidebar); each follows the other. Showing the window checks the link at once.
+void AppModelBinding::bindMainView(MainView& view) {
+    view.setShowSettings(model_.showSettings());
+    connect(&model_, &AppModel::showSettingsChanged, &view,
+            [this, &view] { view.setShowSettings(model_.showSettings()); });
+    connect(&view, &MainView::showSettingsChanged, &model_, &AppModel::setShowSettings);
+    connect(&shell_, &AppShell::orvaneDidBecomeActive, &model_.serial(),
+            &SerialService::verifyConnectionHealth);
 }
 
 void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {
@@ -82,31 +94,50 @@ void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {
 // The link line: the serial service's state, or the BLE device while that is the link.
 void AppModelBinding::bindStatusBar(SerialStatusBar& bar) {
     SerialService& serial = model_.serial();
-    const auto showLink = [&bar, &serial] {
-        const bool bluetooth = !serial.selectedBluetoothDeviceID().isEmpty();
+    const auto bluetoothLink = [&serial] {
+        return !serial.selectedBluetoothDeviceID().isEmpty();
+    };
+    const auto showLink = [&bar, &serial, bluetoothLink] {
+        const bool bluetooth = bluetoothLink();
         bar.setLink(bluetooth ? SerialStatusBar::Link::bluetooth : SerialStatusBar::Link::serial);
         bar.setBluetoothDeviceName(serial.selectedBluetoothDeviceName());
         bar.setPorts(serial.ports(), serial.selectedPath());
-        bar.setConnectionState(serial.isConnected()           ? QStringLiteral("open")
-                               : serial.userWantsConnection() ? QStringLiteral("connecting")
-                                                              : QStringLiteral("closed"));
-        bar.setToggle(bluetooth ? SerialStatusBar::Toggle::none
-                      : serial.isConnected() || serial.userWantsConnection()
-                          ? SerialStatusBar::Toggle::close
-                          : SerialStatusBar::Toggle::connect);
+        // The status text leads with the state word ("reconnecting · 3s · /dev/ttyACM0").
+        const QString word = serial.statusText().section(QStringLiteral(" · "), 0, 0);
+        bar.setConnectionState(serial.isConnected() ? QStringLiteral("open")
+                               : word == QLatin1String("connecting") ||
+                                       word == QLatin1String("reconnecting")
+                                   ? word
+                                   : QStringLiteral("closed"));
+        const bool linkUp = bluetooth ? serial.bluetoothConnected()
+                                      : serial.isConnected() || serial.userWantsConnection();
+        bar.setToggle(linkUp ? SerialStatusBar::Toggle::close : SerialStatusBar::Toggle::connect);
     };
-    for (auto changed : {&SerialService::portsChanged, &SerialService::selectedPathChanged,
-                         &SerialService::statusTextChanged, &SerialService::isConnectedChanged,
-                         &SerialService::selectedBluetoothDeviceIDChanged,
-                         &SerialService::selectedBluetoothDeviceNameChanged,
-                         &SerialService::userWantsConnectionChanged}) {
+    for (auto changed :
+         {&SerialService::portsChanged, &SerialService::selectedPathChanged,
+          &SerialService::statusTextChanged, &SerialService::isConnectedChanged,
+          &SerialService::selectedBluetoothDeviceIDChanged,
+          &SerialService::selectedBluetoothDeviceNameChanged,
+          &SerialService::bluetoothConnectedChanged, &SerialService::userWantsConnectionChanged}) {
         connect(&serial, changed, &bar, showLink);
     }
     showLink();
     connect(&bar, &SerialStatusBar::portSelected, &model_, &AppModel::selectSerialPort);
     connect(&bar, &SerialStatusBar::refreshPortsRequested, &serial, &SerialService::refreshPorts);
-    connect(&bar, &SerialStatusBar::connectRequested, &model_, &AppModel::reconnectSerial);
-    connect(&bar, &SerialStatusBar::closeRequested, &serial, &SerialService::disconnect);
+    connect(&bar, &SerialStatusBar::connectRequested, &model_, [this, bluetoothLink] {
+        if (bluetoothLink()) {
+            model_.connectBluetooth();
+        } else {
+            model_.reconnectSerial();
+        }
+    });
+    connect(&bar, &SerialStatusBar::closeRequested, &model_, [this, bluetoothLink] {
+        if (bluetoothLink()) {
+            model_.bluetooth().disconnect();
+        } else {
+            model_.serial().disconnect();
+        }
+    });
 }
 
 } // namespace orvane

@@ -7,6 +7,7 @@ namespace orvane {
 class AppModel;
 class AppShell;
 class ClipboardPanelView;
+class MainView;
 class SerialStatusBar;
 
 // Connects the window's views to the application model: the model's state flows into
@@ -21,6 +22,7 @@ public:
     AppModelBinding(AppModel& model, AppShell& shell, QObject* parent = nullptr);
 
 private:
+    void bindMainView(MainView& view);
     void bindClipboardPanel(ClipboardPanelView& panel);
     void bindStatusBar(SerialStatusBar& bar);
 

@@ -88,6 +88,15 @@ TEST_F(AppWindowTest, PushedTextIsTheNewestRowAndADoubleClickUsesItWithoutPrevie
     SerialPortPicker* picker = panel().statusBar()->portPicker();
     EXPECT_GE(picker->findText(device.link, Qt::MatchEndsWith), 0);
     EXPECT_TRUE(picker->currentText().endsWith(device.link)) << picker->currentText().toStdString();
+    // Close and connect again from the status bar.
+    auto* toggle = panel().statusBar()->findChild<QPushButton*>(QStringLiteral("toggle"));
+    EXPECT_EQ(toggle->text(), "关闭");
+    toggle->click();
+    ASSERT_TRUE(test::waitUntil([&] { return toggle->text() == "连接"; }, 5000));
+    EXPECT_FALSE(model->serial().isConnected());
+    toggle->click();
+    ASSERT_TRUE(test::waitUntil([&] { return model->serial().isConnected(); }, 8000));
+    EXPECT_EQ(toggle->text(), "关闭");
 
     ASSERT_TRUE(test::waitUntil([&] { return panel().rows().size() == 2; }, 10000));
     EXPECT_EQ(rowText(0), "第二条");
@@ -170,6 +179,12 @@ TEST_F(AppWindowTest, TheWindowGrowsForTheDebugLogAndKeepsItsMinimum) {
     EXPECT_EQ(window->size(), QSize(616, 1010)); // never shrinks
     window->resize(500, 600);
     EXPECT_EQ(window->size(), QSize(536, 719));
+
+    // The settings flag: raised by the model, cleared by the tray icon's left click.
+    model->setShowSettings(true);
+    EXPECT_TRUE(shell.mainView()->showSettings());
+    shell.presentMainWindow(false);
+    EXPECT_FALSE(model->showSettings());
 
     QStringList menu;
     for (const QAction* action : shell.contextMenu()->actions()) {
