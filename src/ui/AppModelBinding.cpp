@@ -38,9 +38,13 @@ AppModelBinding::AppModelBinding(AppModel& model, AppShell& shell, QObject* pare
 
 // The settings-shown flag lives in the model (the first start raises it) and in the view
 // (the sidebar); each follows the other. Showing the window checks the link at once.
+AppModelBinding::~AppModelBinding() {
+    shell_.setShutdownHook({});
+}
+
 void AppModelBinding::bindMainView(MainView& view) {
     view.setShowSettings(model_.showSettings());
-    connect(&model_, &AppModel::showSettingsChanged, &view,
+    connect(&model_, &AppModel::showSettingsChanged, this,
             [this, &view] { view.setShowSettings(model_.showSettings()); });
     connect(&view, &MainView::showSettingsChanged, &model_, &AppModel::setShowSettings);
     connect(&shell_, &AppShell::orvaneDidBecomeActive, &model_.serial(),
@@ -52,15 +56,15 @@ void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {
     const auto showState = [this, &panel] {
         panel.setClipboardState(model_.clipboardState());
     };
-    connect(&model_, &AppModel::clipboardStateChanged, &panel, showState);
+    connect(&model_, &AppModel::clipboardStateChanged, this, showState);
     showState();
 
     const auto showTransfer = [this, &panel] {
         panel.setTransfer(model_.isClipboardTransferring(), model_.clipboardTransferProgress());
     };
-    connect(&model_, &AppModel::clipboardTransferChanged, &panel, showTransfer);
+    connect(&model_, &AppModel::clipboardTransferChanged, this, showTransfer);
 
-    connect(&model_, &AppModel::toastChanged, &panel, [this, &panel] {
+    connect(&model_, &AppModel::toastChanged, this, [this, &panel] {
         const auto& toast = model_.toast();
         if (!toast) {
             panel.toastBanner()->clearToast();
@@ -78,7 +82,7 @@ void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {
         shell_.window()->sizeConfigurator().setSerialDebugLogEnabled(
             model_.serialDebugLogEnabled());
     };
-    connect(&model_, &AppModel::serialDebugLogEnabledChanged, &panel, showDebugLog);
+    connect(&model_, &AppModel::serialDebugLogEnabledChanged, this, showDebugLog);
     showDebugLog();
 
     connect(&panel, &ClipboardPanelView::sendRequested, &model_, &AppModel::sendClipboardItem);
@@ -119,19 +123,19 @@ void AppModelBinding::bindStatusBar(SerialStatusBar& bar) {
           &SerialService::selectedBluetoothDeviceIDChanged,
           &SerialService::selectedBluetoothDeviceNameChanged,
           &SerialService::bluetoothConnectedChanged, &SerialService::userWantsConnectionChanged}) {
-        connect(&serial, changed, &bar, showLink);
+        connect(&serial, changed, this, showLink);
     }
     showLink();
     connect(&bar, &SerialStatusBar::portSelected, &model_, &AppModel::selectSerialPort);
     connect(&bar, &SerialStatusBar::refreshPortsRequested, &serial, &SerialService::refreshPorts);
-    connect(&bar, &SerialStatusBar::connectRequested, &model_, [this, bluetoothLink] {
+    connect(&bar, &SerialStatusBar::connectRequested, this, [this, bluetoothLink] {
         if (bluetoothLink()) {
             model_.connectBluetooth();
         } else {
             model_.reconnectSerial();
         }
     });
-    connect(&bar, &SerialStatusBar::closeRequested, &model_, [this, bluetoothLink] {
+    connect(&bar, &SerialStatusBar::closeRequested, this, [this, bluetoothLink] {
         if (bluetoothLink()) {
             model_.bluetooth().disconnect();
         } else {
