@@ -152,6 +152,7 @@ void AppShell::openSettings() {
 }
 
 void AppShell::requestQuit() {
+    Q_ASSERT(QThread::currentThread() == thread());
     if (quitting_) {
         return;
     }
