@@ -73,6 +73,36 @@ protected:
         return !xdotool({"search", "--onlyvisible", "--name", "^Orvane$"}).isEmpty();
     }
 
+    // Starts the program and waits for its icon to dock; the panel's geometry (X, Y, WIDTH,
+    // HEIGHT), or nothing when the icon never appeared.
+    QMap<QString, int> startDocked() {
+        // trayer's panel starts empty and takes the width of what docks in it.
+        const auto panelGeometry = [this] {
+            const QString id = xdotool({"search", "--name", "^panel$"}).section('\n', 0, 0);
+            return id.isEmpty() ? QString() : xdotool({"getwindowgeometry", "--shell", id});
+        };
+        if (!waitFor([&] { return !panelGeometry().isEmpty(); })) {
+            return {};
+        }
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(ORVANE_PROGRAM), {});
+        QMap<QString, int> panel;
+        const bool docked = program.waitForStarted(5000) && waitFor([&] {
+                                for (const QString& line : panelGeometry().split('\n')) {
+                                    panel[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+                                }
+                                return panel.value(QStringLiteral("WIDTH")) >= 16;
+                            });
+        return docked ? panel : QMap<QString, int>();
+    }
+    void expectCleanEnd() {
+        ASSERT_TRUE(program.waitForFinished(8000)) << "the program did not end";
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+        const QString log = QString::fromUtf8(program.readAllStandardError());
+        EXPECT_EQ(log.count(QStringLiteral("shutting down")), 1) << log.toStdString();
+    }
+
     QTemporaryDir home;
     std::unique_ptr<XvfbServer> server;
     QProcessEnvironment env;
@@ -83,23 +113,8 @@ protected:
 } // namespace
 
 TEST_F(TrayHostTest, TheIconShowsTheWindowAndItsMenuQuitsOnce) {
-    // trayer's panel starts empty and takes the width of what docks in it.
-    const auto panelGeometry = [this] {
-        const QString id = xdotool({"search", "--name", "^panel$"}).section('\n', 0, 0);
-        return id.isEmpty() ? QString() : xdotool({"getwindowgeometry", "--shell", id});
-    };
-    ASSERT_TRUE(waitFor([&] { return !panelGeometry().isEmpty(); })) << "trayer did not start";
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(ORVANE_PROGRAM), {});
-    ASSERT_TRUE(program.waitForStarted(5000));
-
-    QMap<QString, int> panel; // X, Y, WIDTH, HEIGHT
-    ASSERT_TRUE(waitFor([&] {
-        for (const QString& line : panelGeometry().split('\n')) {
-            panel[line.section('=', 0, 0)] = line.section('=', 1).toInt();
-        }
-        return panel.value(QStringLiteral("WIDTH")) >= 16;
-    })) << "the icon did not dock";
+    const QMap<QString, int> panel = startDocked();
+    ASSERT_FALSE(panel.isEmpty()) << "the icon did not dock";
     EXPECT_FALSE(windowShown()); // with a tray the window waits for the icon
     const QString centre[] = {QString::number(panel.value(QStringLiteral("X")) +
                                               panel.value(QStringLiteral("WIDTH")) / 2),
@@ -116,9 +131,11 @@ TEST_F(TrayHostTest, TheIconShowsTheWindowAndItsMenuQuitsOnce) {
     xdotool({"mousemove", centre[0], centre[1], "click", "3"});
     QThread::msleep(500);
     xdotool({"key", "Up", "Return"});
-    ASSERT_TRUE(program.waitForFinished(8000)) << "退出 did not end the program";
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
-    const QString log = QString::fromUtf8(program.readAllStandardError());
-    EXPECT_EQ(log.count(QStringLiteral("shutting down")), 1) << log.toStdString();
+    expectCleanEnd();
+}
+
+TEST_F(TrayHostTest, SigtermQuitsCleanlyOnce) {
+    ASSERT_FALSE(startDocked().isEmpty()) << "the icon did not dock";
+    program.terminate();
+    expectCleanEnd();
 }
