@@ -28,6 +28,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 using namespace orvane;
 
@@ -37,6 +39,9 @@ class AppWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(data.isValid());
+        for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
+            savedEnv.emplace_back(name, qgetenv(name));
+        }
         qputenv("XDG_DATA_HOME", data.filePath(QStringLiteral("data")).toUtf8());
         qputenv("XDG_CONFIG_HOME", data.filePath(QStringLiteral("config")).toUtf8());
     }
@@ -44,6 +49,13 @@ protected:
         binding.reset();
         if (model) {
             model->shutdown();
+        }
+        for (const auto& [name, value] : savedEnv) {
+            if (value.isNull()) {
+                qunsetenv(name);
+            } else {
+                qputenv(name, value);
+            }
         }
     }
 
@@ -71,6 +83,7 @@ protected:
     }
 
     QTemporaryDir data;
+    std::vector<std::pair<const char*, QByteArray>> savedEnv;
     FakeClipboardIO io;
     FakeClipboardTimers clock;
     ClipboardImageCache images;
