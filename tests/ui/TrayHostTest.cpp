@@ -124,7 +124,7 @@ TEST_F(TrayHostTest, TheIconShowsTheWindowAndItsMenuQuitsOnce) {
     // The icon may dock before the program's event loop runs (slowly, under a sanitizer):
     // click again until it answers. A left click never hides, so repeating is harmless.
     bool shown = false;
-    for (int attempt = 0; attempt < 10 && !shown; ++attempt) {
+    for (int attempt = 0; attempt < 30 && !shown; ++attempt) {
         xdotool({"mousemove", centre[0], centre[1], "click", "1"});
         shown = waitFor([&] { return windowShown(); }, 1000);
     }
