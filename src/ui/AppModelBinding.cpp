@@ -5,11 +5,13 @@
 #include "ui/AppShell.h"
 #include "ui/ClipboardHoverPreviewBinding.h"
 #include "ui/ClipboardPanelView.h"
+#include "ui/FloatingWindow.h"
 #include "ui/MainView.h"
 #include "ui/SerialLogBinding.h"
 #include "ui/SerialStatusBar.h"
 #include "ui/SettingsPanelBinding.h"
 #include "ui/ToastBanner.h"
+#include "ui/WindowSizeConfigurator.h"
 
 #include <QDebug>
 
@@ -19,14 +21,19 @@ AppModelBinding::AppModelBinding(AppModel& model, AppShell& shell, QObject* pare
     : QObject(parent)
     , model_(model)
     , shell_(shell) {
-    shell_.setShutdownHook([this] { model_.shutdown(); });
-    connect(&shell_, &AppShell::orvaneWillTerminate, &model_, &AppModel::shutdown);
+    // The shell runs the hook once, right after orvaneWillTerminate, however the program
+    // ends (tray menu, Ctrl+Q, SIGTERM, logout).
+    shell_.setShutdownHook([this] {
+        qInfo().noquote() << "shutting down";
+        model_.shutdown();
+    });
     connect(&model_, &AppModel::errorMessageChanged, this, [this] {
         if (!model_.errorMessage().isEmpty()) {
             qWarning().noquote() << model_.errorMessage();
         }
     });
 
+    bindMainView(*shell_.mainView());
     ClipboardPanelView& panel = *shell_.mainView()->clipboardPanel();
     bindClipboardPanel(panel);
     bindStatusBar(*panel.statusBar());
@@ -35,20 +42,35 @@ AppModelBinding::AppModelBinding(AppModel& model, AppShell& shell, QObject* pare
     serialLog_ = new SerialLogBinding(model_, shell_, this);
 }
 
+// The settings-shown flag lives in the model (the first start raises it) and in the view
+// (the sidebar); each follows the other. Showing the window checks the link at once.
+AppModelBinding::~AppModelBinding() {
+    shell_.setShutdownHook({});
+}
+
+void AppModelBinding::bindMainView(MainView& view) {
+    view.setShowSettings(model_.showSettings());
+    connect(&model_, &AppModel::showSettingsChanged, this,
+            [this, &view] { view.setShowSettings(model_.showSettings()); });
+    connect(&view, &MainView::showSettingsChanged, &model_, &AppModel::setShowSettings);
+    connect(&shell_, &AppShell::orvaneDidBecomeActive, &model_.serial(),
+            &SerialService::verifyConnectionHealth);
+}
+
 void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {
     panel.setSendAvailable(true);
     const auto showState = [this, &panel] {
         panel.setClipboardState(model_.clipboardState());
     };
-    connect(&model_, &AppModel::clipboardStateChanged, &panel, showState);
+    connect(&model_, &AppModel::clipboardStateChanged, this, showState);
     showState();
 
     const auto showTransfer = [this, &panel] {
         panel.setTransfer(model_.isClipboardTransferring(), model_.clipboardTransferProgress());
     };
-    connect(&model_, &AppModel::clipboardTransferChanged, &panel, showTransfer);
+    connect(&model_, &AppModel::clipboardTransferChanged, this, showTransfer);
 
-    connect(&model_, &AppModel::toastChanged, &panel, [this, &panel] {
+    connect(&model_, &AppModel::toastChanged, this, [this, &panel] {
         const auto& toast = model_.toast();
         if (!toast) {
             panel.toastBanner()->clearToast();
@@ -60,10 +82,13 @@ void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {
         panel.toastBanner()->showToast(toast->message, kind);
     });
 
+    // The log needs the taller window as well as its place in the panel.
     const auto showDebugLog = [this, &panel] {
         panel.setSerialDebugLogEnabled(model_.serialDebugLogEnabled());
+        shell_.window()->sizeConfigurator().setSerialDebugLogEnabled(
+            model_.serialDebugLogEnabled());
     };
-    connect(&model_, &AppModel::serialDebugLogEnabledChanged, &panel, showDebugLog);
+    connect(&model_, &AppModel::serialDebugLogEnabledChanged, this, showDebugLog);
     showDebugLog();
 
     connect(&panel, &ClipboardPanelView::sendRequested, &model_, &AppModel::sendClipboardItem);
@@ -79,31 +104,50 @@ void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {
 // The link line: the serial service's state, or the BLE device while that is the link.
 void AppModelBinding::bindStatusBar(SerialStatusBar& bar) {
     SerialService& serial = model_.serial();
-    const auto showLink = [&bar, &serial] {
-        const bool bluetooth = !serial.selectedBluetoothDeviceID().isEmpty();
+    const auto bluetoothLink = [&serial] {
+        return !serial.selectedBluetoothDeviceID().isEmpty();
+    };
+    const auto showLink = [&bar, &serial, bluetoothLink] {
+        const bool bluetooth = bluetoothLink();
         bar.setLink(bluetooth ? SerialStatusBar::Link::bluetooth : SerialStatusBar::Link::serial);
         bar.setBluetoothDeviceName(serial.selectedBluetoothDeviceName());
         bar.setPorts(serial.ports(), serial.selectedPath());
-        bar.setConnectionState(serial.isConnected()           ? QStringLiteral("open")
-                               : serial.userWantsConnection() ? QStringLiteral("connecting")
-                                                              : QStringLiteral("closed"));
-        bar.setToggle(bluetooth ? SerialStatusBar::Toggle::none
-                      : serial.isConnected() || serial.userWantsConnection()
-                          ? SerialStatusBar::Toggle::close
-                          : SerialStatusBar::Toggle::connect);
+        // The status text leads with the state word ("reconnecting · 3s · /dev/ttyACM0").
+        const QString word = serial.statusText().section(QStringLiteral(" · "), 0, 0);
+        bar.setConnectionState(serial.isConnected() ? QStringLiteral("open")
+                               : word == QLatin1String("connecting") ||
+                                       word == QLatin1String("reconnecting")
+                                   ? word
+                                   : QStringLiteral("closed"));
+        const bool linkUp = bluetooth ? serial.bluetoothConnected()
+                                      : serial.isConnected() || serial.userWantsConnection();
+        bar.setToggle(linkUp ? SerialStatusBar::Toggle::close : SerialStatusBar::Toggle::connect);
     };
-    for (auto changed : {&SerialService::portsChanged, &SerialService::selectedPathChanged,
-                         &SerialService::statusTextChanged, &SerialService::isConnectedChanged,
-                         &SerialService::selectedBluetoothDeviceIDChanged,
-                         &SerialService::selectedBluetoothDeviceNameChanged,
-                         &SerialService::userWantsConnectionChanged}) {
-        connect(&serial, changed, &bar, showLink);
+    for (auto changed :
+         {&SerialService::portsChanged, &SerialService::selectedPathChanged,
+          &SerialService::statusTextChanged, &SerialService::isConnectedChanged,
+          &SerialService::selectedBluetoothDeviceIDChanged,
+          &SerialService::selectedBluetoothDeviceNameChanged,
+          &SerialService::bluetoothConnectedChanged, &SerialService::userWantsConnectionChanged}) {
+        connect(&serial, changed, this, showLink);
     }
     showLink();
     connect(&bar, &SerialStatusBar::portSelected, &model_, &AppModel::selectSerialPort);
     connect(&bar, &SerialStatusBar::refreshPortsRequested, &serial, &SerialService::refreshPorts);
-    connect(&bar, &SerialStatusBar::connectRequested, &model_, &AppModel::reconnectSerial);
-    connect(&bar, &SerialStatusBar::closeRequested, &serial, &SerialService::disconnect);
+    connect(&bar, &SerialStatusBar::connectRequested, this, [this, bluetoothLink] {
+        if (bluetoothLink()) {
+            model_.connectBluetooth();
+        } else {
+            model_.reconnectSerial();
+        }
+    });
+    connect(&bar, &SerialStatusBar::closeRequested, this, [this, bluetoothLink] {
+        if (bluetoothLink()) {
+            model_.bluetooth().disconnect();
+        } else {
+            model_.serial().disconnect();
+        }
+    });
 }
 
 } // namespace orvane

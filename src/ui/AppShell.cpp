@@ -19,6 +19,13 @@
 
 namespace orvane {
 
+namespace {
+
+// Spelled out: QKeySequence::Quit is empty on platforms whose theme names no quit key.
+const QKeySequence quitKey(Qt::CTRL | Qt::Key_Q);
+
+} // namespace
+
 AppShell::AppShell(bool withTray, ClipboardImageCache& images, QObject* parent)
     : QObject(parent)
     , withTray_(withTray) {
@@ -28,7 +35,7 @@ AppShell::AppShell(bool withTray, ClipboardImageCache& images, QObject* parent)
     mainView_ = new MainView(images, window_);
     window_->setContent(mainView_);
 
-    auto* quitShortcut = new QShortcut(QKeySequence::Quit, window_);
+    auto* quitShortcut = new QShortcut(quitKey, window_);
     connect(quitShortcut, &QShortcut::activated, this, &AppShell::requestQuit);
     connect(window_, &FloatingWindow::windowHidden, this, &AppShell::orvaneHideTransientUI);
     connect(window_, &FloatingWindow::closeRequested, this, &AppShell::requestQuit);
@@ -71,7 +78,7 @@ void AppShell::installTray() {
     menu_->addSeparator();
     QAction* quit = menu_->addAction(QStringLiteral("退出"));
     quit->setObjectName(QStringLiteral("quit"));
-    quit->setShortcut(QKeySequence::Quit);
+    quit->setShortcut(quitKey);
     connect(quit, &QAction::triggered, this, &AppShell::requestQuit);
 
     tray_ = new QSystemTrayIcon(Symbols::icon(QStringLiteral("orvane")), this);
@@ -145,6 +152,7 @@ void AppShell::openSettings() {
 }
 
 void AppShell::requestQuit() {
+    Q_ASSERT(QThread::currentThread() == thread());
     if (quitting_) {
         return;
     }

@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QThread>
 
+#include <algorithm>
+
 namespace orvane {
 
 namespace {
@@ -40,8 +42,9 @@ ClipboardImageCache::ClipboardImageCache(int costLimitKb, QObject* parent)
     : QObject(parent)
     , images_(costLimitKb)
     , maxImageSize_(defaultMaxImageSize) {
-    // Thumbnails appear in history order; two loaders keep up without crowding the UI.
-    pool_.setMaxThreadCount(2);
+    // Thumbnails appear in history order; at most two loaders, and never all the cores:
+    // decoding a history of screenshots at start must not slow the window's first show.
+    pool_.setMaxThreadCount(std::clamp(QThread::idealThreadCount() - 1, 1, 2));
     pool_.setObjectName(QStringLiteral("com.orvane.ui.images"));
 }
 

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -88,6 +89,7 @@ ClipboardPanelView::ClipboardPanelView(ClipboardImageCache& images, QWidget* par
 }
 
 void ClipboardPanelView::setClipboardState(const ClipboardState& state) {
+    Q_ASSERT(QThread::currentThread() == thread());
     const bool historyChanged = state.history != state_.history;
     state_ = state;
     if (historyChanged) {
@@ -98,6 +100,7 @@ void ClipboardPanelView::setClipboardState(const ClipboardState& state) {
 }
 
 void ClipboardPanelView::setTransfer(bool transferring, int progress) {
+    Q_ASSERT(QThread::currentThread() == thread());
     overlay_->setProgress(progress);
     overlay_->setGeometry(rect());
     overlay_->setVisible(transferring);

@@ -4,11 +4,9 @@
 #include "serial/SerialService.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardPanelView.h"
-#include "ui/FloatingWindow.h"
 #include "ui/MainView.h"
 #include "ui/SerialLogPanelView.h"
 #include "ui/SerialLogTextView.h"
-#include "ui/WindowSizeConfigurator.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -41,14 +39,6 @@ SerialLogBinding::SerialLogBinding(AppModel& model, AppShell& shell, QObject* pa
     connect(panel_, &SerialLogPanelView::pauseRequested, &serial, &SerialService::setLogPaused);
     connect(panel_, &SerialLogPanelView::copyRequested, this, &SerialLogBinding::copyLog);
     connect(panel_, &SerialLogPanelView::clearRequested, &serial, &SerialService::clearLogs);
-
-    // The window grows for the log at once, also while it is on screen.
-    WindowSizeConfigurator& sizer = shell.window()->sizeConfigurator();
-    const auto sizeWindow = [this, &sizer] {
-        sizer.setSerialDebugLogEnabled(model_.serialDebugLogEnabled());
-    };
-    connect(&model_, &AppModel::serialDebugLogEnabledChanged, this, sizeWindow);
-    sizeWindow();
 }
 
 void SerialLogBinding::copyLog() {

@@ -49,11 +49,6 @@ void SettingsPanelBinding::followStoredSerialValues() {
 
 void SettingsPanelBinding::bindWindow() {
     MainView& main = *shell_.mainView();
-    // The model's "settings requested" flag and the sidebar's page move together.
-    connect(&model_, &AppModel::showSettingsChanged, &main,
-            [this, &main] { main.setShowSettings(model_.showSettings()); });
-    connect(&main, &MainView::showSettingsChanged, &model_, &AppModel::setShowSettings);
-    main.setShowSettings(model_.showSettings());
     // Closing goes back to the clipboard as choosing it in the sidebar does, which also
     // lowers the flag.
     connect(view_, &SettingsPanelView::closeRequested, &main,

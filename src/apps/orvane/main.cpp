@@ -29,11 +29,26 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("orvane"));
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // Before the single-instance check: --help and --version answer here, not by raising
+    // the running instance's window.
+    QCommandLineParser options;
+    options.addHelpOption();
+    options.addVersionOption();
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Selects and saves the serial port PATH (any device node or link)."),
+        QStringLiteral("PATH"));
+    options.addOption(portOption);
+    options.process(app);
+
     SingleInstance instance;
     switch (instance.claim()) {
     case SingleInstance::Claim::secondary:
         if (!instance.failureReason().isEmpty()) {
             qWarning().noquote() << "running instance did not answer:" << instance.failureReason();
+        }
+        if (options.isSet(portOption)) {
+            qWarning().noquote() << "Orvane is already running; --port was not passed on";
         }
         return 0;
     case SingleInstance::Claim::noBus:
@@ -52,16 +67,6 @@ int main(int argc, char** argv) {
                      [&shell] { shell.showMainWindow(PanelPresentationSource::dock); });
     TerminationSignals signals_;
     QObject::connect(&signals_, &TerminationSignals::received, &shell, &AppShell::requestQuit);
-
-    QCommandLineParser options;
-    options.addHelpOption();
-    options.addVersionOption();
-    const QCommandLineOption portOption(
-        QStringLiteral("port"),
-        QStringLiteral("Selects and saves the serial port PATH (any device node or link)."),
-        QStringLiteral("PATH"));
-    options.addOption(portOption);
-    options.process(app);
 
     QtClipboardIO clipboardIO;
     QtClipboardTimers clipboardTimers;

@@ -1,0 +1,151 @@
+// The real program in a real XEmbed tray (trayer on a private X server): the icon docks,
+// a left click shows the window, the menu's last entry quits cleanly. Skipped where trayer
+// or xdotool is not installed.
+#include "support/XvfbServer.h"
+
+#include <QDeadlineTimer>
+#include <QMap>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+class TrayHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"trayer", "xdotool"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+                GTEST_SKIP() << tool << " is not installed (scripts/bootstrap installs it)";
+            }
+        }
+        QString whyNot;
+        server = XvfbServer::start(&whyNot);
+        if (!server) {
+            GTEST_SKIP() << whyNot.toStdString();
+        }
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), server->display());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        // No session bus: the program runs alone and never meets a real session's instance.
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        tray.setProcessEnvironment(env);
+        tray.start(QStringLiteral("trayer"),
+                   {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
+                    "--SetDockType", "true", "--transparent", "false"});
+        ASSERT_TRUE(tray.waitForStarted(5000));
+    }
+    void TearDown() override {
+        for (QProcess* process : {&program, &tray}) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(5000);
+            }
+        }
+    }
+
+    // xdotool's output, or nothing when it failed (such as a search that found no window).
+    QString xdotool(const QStringList& args) {
+        QProcess tool;
+        tool.setProcessEnvironment(env);
+        tool.start(QStringLiteral("xdotool"), args);
+        tool.waitForFinished(5000);
+        return tool.exitCode() == 0 ? QString::fromUtf8(tool.readAllStandardOutput()).trimmed()
+                                    : QString();
+    }
+    static bool waitFor(const std::function<bool()>& done, int timeoutMs = 8000) {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!done()) {
+            if (deadline.hasExpired()) {
+                return false;
+            }
+            QThread::msleep(50);
+        }
+        return true;
+    }
+    bool windowShown() {
+        return !xdotool({"search", "--onlyvisible", "--name", "^Orvane$"}).isEmpty();
+    }
+
+    // Starts the program and waits for its icon to dock; the panel's geometry (X, Y, WIDTH,
+    // HEIGHT), or nothing when the icon never appeared.
+    QMap<QString, int> startDocked() {
+        // trayer's panel starts empty and takes the width of what docks in it.
+        const auto panelGeometry = [this] {
+            const QString id = xdotool({"search", "--name", "^panel$"}).section('\n', 0, 0);
+            return id.isEmpty() ? QString() : xdotool({"getwindowgeometry", "--shell", id});
+        };
+        if (!waitFor([&] { return !panelGeometry().isEmpty(); })) {
+            return {};
+        }
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(ORVANE_PROGRAM), {});
+        QMap<QString, int> panel;
+        const bool docked = program.waitForStarted(5000) && waitFor([&] {
+                                for (const QString& line : panelGeometry().split('\n')) {
+                                    panel[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+                                }
+                                return panel.value(QStringLiteral("WIDTH")) >= 16;
+                            });
+        return docked ? panel : QMap<QString, int>();
+    }
+    void expectCleanEnd() {
+        ASSERT_TRUE(program.waitForFinished(8000)) << "the program did not end";
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+        const QString log = QString::fromUtf8(program.readAllStandardError());
+        EXPECT_EQ(log.count(QStringLiteral("shutting down")), 1) << log.toStdString();
+    }
+
+    QTemporaryDir home;
+    std::unique_ptr<XvfbServer> server;
+    QProcessEnvironment env;
+    QProcess tray;
+    QProcess program;
+};
+
+} // namespace
+
+TEST_F(TrayHostTest, TheIconShowsTheWindowAndItsMenuQuitsOnce) {
+    const QMap<QString, int> panel = startDocked();
+    ASSERT_FALSE(panel.isEmpty()) << "the icon did not dock";
+    EXPECT_FALSE(windowShown()); // with a tray the window waits for the icon
+    const QString centre[] = {QString::number(panel.value(QStringLiteral("X")) +
+                                              panel.value(QStringLiteral("WIDTH")) / 2),
+                              QString::number(panel.value(QStringLiteral("Y")) +
+                                              panel.value(QStringLiteral("HEIGHT")) / 2)};
+
+    // The icon may dock before the program's event loop runs (slowly, under a sanitizer):
+    // click again until it answers. A left click never hides, so repeating is harmless.
+    bool shown = false;
+    for (int attempt = 0; attempt < 30 && !shown; ++attempt) {
+        xdotool({"mousemove", centre[0], centre[1], "click", "1"});
+        shown = waitFor([&] { return windowShown(); }, 1000);
+    }
+    ASSERT_TRUE(shown) << "a left click did not show the window";
+    xdotool({"mousemove", centre[0], centre[1], "click", "1"});
+    QThread::msleep(300);
+    EXPECT_TRUE(windowShown()) << "a second left click must not hide the window";
+
+    // The menu is "设置", a separator, "退出": Up from the top lands on the last entry.
+    const auto ownWindows = [this] {
+        return xdotool({"search", "--onlyvisible", "--class", "orvane"}).split('\n').size();
+    };
+    const qsizetype before = ownWindows();
+    xdotool({"mousemove", centre[0], centre[1], "click", "3"});
+    ASSERT_TRUE(waitFor([&] { return ownWindows() > before; })) << "no menu opened";
+    xdotool({"key", "Up", "Return"});
+    expectCleanEnd();
+}
+
+TEST_F(TrayHostTest, SigtermQuitsCleanlyOnce) {
+    ASSERT_FALSE(startDocked().isEmpty()) << "the icon did not dock";
+    program.terminate();
+    expectCleanEnd();
+}
