@@ -13,6 +13,7 @@
 #include "ui/ClipboardPanelView.h"
 #include "ui/ClipboardTransferOverlay.h"
 #include "ui/FloatingWindow.h"
+#include "ui/MainSidebarView.h"
 #include "ui/MainView.h"
 #include "ui/SerialPortPicker.h"
 #include "ui/SerialStatusBar.h"
@@ -71,6 +72,8 @@ protected:
         QCoreApplication::processEvents(); // startup()
         model->selectSerialPort(device.link);
         shell.showMainWindow(PanelPresentationSource::menuBar);
+        // Nothing was configured, so the first start opened the settings: back to the history.
+        shell.mainView()->sidebar()->setSelection(MainSidebarItem::clipboard);
         ASSERT_TRUE(test::waitUntil([&] { return model->serial().isConnected(); }, 8000));
     }
 

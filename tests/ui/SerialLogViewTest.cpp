@@ -9,6 +9,7 @@
 #include "ui/ClipboardImageCache.h"
 #include "ui/ClipboardPanelView.h"
 #include "ui/FloatingWindow.h"
+#include "ui/MainSidebarView.h"
 #include "ui/MainView.h"
 #include "ui/SerialLogPanelView.h"
 #include "ui/SerialLogTextView.h"
@@ -162,6 +163,8 @@ TEST_F(SerialLogBindingTest, ToggleSizesTheWindowPauseStopsLinesButNotTheLink) {
     FloatingWindow& window = *shell.window();
     ASSERT_TRUE(window.isVisible());
     EXPECT_EQ(window.height(), 719);
+    // Nothing is configured yet, so the first start opened the settings; back to the history.
+    shell.mainView()->sidebar()->setSelection(MainSidebarItem::clipboard);
 
     auto* panel = shell.mainView()->clipboardPanel()->findChild<SerialLogPanelView*>();
     ASSERT_NE(panel, nullptr);
