@@ -220,25 +220,33 @@ TEST_F(AppModelTest, CancelledAndBusySendsDeliverNothingAndTheLinkGoesOn) {
     EXPECT_TRUE(idleAfterCancel());
     EXPECT_TRUE(model->errorMessage().isEmpty());
 
-    // A second send while the first one runs: the first is cancelled, and the second finds
-    // the sender still unwinding it.
+    // A second send while the first one runs: the first is cancelled. When the second finds
+    // the sender still unwinding it, it is refused as busy; a sender already done with it
+    // (a slow machine) takes the second, which the device then receives below anyway.
     ASSERT_TRUE(startFileSend());
     model->sendClipboardItem(textID);
     const QString busy = QStringLiteral("另一个剪贴板传输正在进行中");
-    EXPECT_EQ(model->errorMessage(), busy);
-    ASSERT_TRUE(model->toast());
-    EXPECT_EQ(model->toast()->message, busy);
-    EXPECT_EQ(model->toast()->kind, ToastKind::error);
-    EXPECT_TRUE(idleAfterCancel());
+    int itemsDelivered = 1;
+    if (model->errorMessage() == busy) {
+        ASSERT_TRUE(model->toast());
+        EXPECT_EQ(model->toast()->message, busy);
+        EXPECT_EQ(model->toast()->kind, ToastKind::error);
+        EXPECT_TRUE(idleAfterCancel());
+    } else {
+        EXPECT_TRUE(model->errorMessage().isEmpty());
+        ASSERT_TRUE(waitForEvent(device, QStringLiteral("receive_done"), 10000));
+        ASSERT_TRUE(waitUntil([&] { return !model->hasSendTask(); }, 10000));
+        ++itemsDelivered;
+    }
 
-    // The link carries the next send, and the device has that one item only.
+    // The link carries the next send, and the device has only the texts.
     device.skipPending();
     model->sendClipboardItem(textID);
     const auto done = waitForEvent(device, QStringLiteral("receive_done"), 10000);
     ASSERT_TRUE(done);
     EXPECT_EQ(done->value(QStringLiteral("size")).toInt(), 5);
     ASSERT_TRUE(waitUntil([&] { return model->toast()->kind == ToastKind::success; }));
-    EXPECT_EQ(QDir(saved).entryList(QDir::Files).size(), 1);
+    EXPECT_EQ(QDir(saved).entryList(QDir::Files).size(), itemsDelivered);
 }
 
 TEST_F(AppModelTest, TornDownWhileTheDeviceProbesFast) {

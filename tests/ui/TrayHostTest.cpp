@@ -35,6 +35,7 @@ protected:
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
         // No session bus: the program runs alone and never meets a real session's instance.
         env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        relaxStringChecksForX(env);
         tray.setProcessEnvironment(env);
         tray.start(QStringLiteral("trayer"),
                    {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
