@@ -21,16 +21,47 @@
 #include <QFileInfo>
 #include <QSystemTrayIcon>
 
+#include <cstdio>
+
 using namespace orvane;
 
 int main(int argc, char** argv) {
+    QApplication::setApplicationName(QStringLiteral("Orvane"));
+    QApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
+    QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral(
+        "The Orvane desktop program: the clipboard link to a Halvex KVM device, with its "
+        "tray icon and history window. Starting it again shows the running one's window."));
+    options.addHelpOption();
+    options.addVersionOption();
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Selects and saves the serial port PATH (any device node or link)."),
+        QStringLiteral("PATH"));
+    options.addOption(portOption);
+    // --help and --version answer without a display and without asking a running instance.
+    QStringList rawArguments;
+    for (int i = 0; i < argc; ++i) {
+        rawArguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    if (options.parse(rawArguments) && options.isSet(QStringLiteral("help"))) {
+        // Without an application object the parser does not know the program's name.
+        std::fputs(qPrintable(options.helpText().replace(QStringLiteral("<executable_name>"),
+                                                         QStringLiteral("orvane"))),
+                   stdout);
+        return 0;
+    }
+    if (options.isSet(QStringLiteral("version"))) {
+        std::printf("Orvane %s\n", ORVANE_VERSION);
+        return 0;
+    }
+
     // Decided before any Qt application object exists: the platform is chosen then.
     const QString platformLine = XWaylandFallback::applyToProcess();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Orvane"));
-    QApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("orvane"));
     QApplication::setQuitOnLastWindowClosed(false);
+    options.process(app);
 
     SingleInstance instance;
     switch (instance.claim()) {
@@ -55,16 +86,6 @@ int main(int argc, char** argv) {
                      [&shell] { shell.showMainWindow(PanelPresentationSource::dock); });
     TerminationSignals signals_;
     QObject::connect(&signals_, &TerminationSignals::received, &shell, &AppShell::requestQuit);
-
-    QCommandLineParser options;
-    options.addHelpOption();
-    options.addVersionOption();
-    const QCommandLineOption portOption(
-        QStringLiteral("port"),
-        QStringLiteral("Selects and saves the serial port PATH (any device node or link)."),
-        QStringLiteral("PATH"));
-    options.addOption(portOption);
-    options.process(app);
 
     QtClipboardIO clipboardIO;
     QtClipboardTimers clipboardTimers;
