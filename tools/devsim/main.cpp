@@ -58,6 +58,7 @@ bool numberOption(const QCommandLineParser& parser, const QString& name, qint64 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvane-devsim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
         "Commands on standard input: text <words>, file <path>, image <path>, noise <n>,\n"
         "damage, drop, silence on|off, unplug, replug, quit."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const auto option = [](const char* name, const char* description,
                            const char* valueName = nullptr, const char* defaultValue = nullptr) {
         QCommandLineOption result(QString::fromLatin1(name), QString::fromLatin1(description));

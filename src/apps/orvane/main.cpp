@@ -18,20 +18,17 @@
 #include <QFileInfo>
 #include <QSystemTrayIcon>
 
+#include <cstdio>
+
 using namespace orvane;
 
 int main(int argc, char** argv) {
-    // Decided before any Qt application object exists: the platform is chosen then.
-    const QString platformLine = XWaylandFallback::applyToProcess();
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvane"));
     QApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("orvane"));
-    QApplication::setQuitOnLastWindowClosed(false);
-
-    // Before the single-instance check: --help and --version answer here, not by raising
-    // the running instance's window.
     QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral(
+        "The Orvane desktop program: the clipboard link to a Halvex KVM device, with its "
+        "tray icon and history window. Starting it again shows the running one's window."));
     options.addHelpOption();
     options.addVersionOption();
     const QCommandLineOption portOption(
@@ -39,6 +36,28 @@ int main(int argc, char** argv) {
         QStringLiteral("Selects and saves the serial port PATH (any device node or link)."),
         QStringLiteral("PATH"));
     options.addOption(portOption);
+    // --help and --version answer without a display and without asking a running instance.
+    QStringList rawArguments;
+    for (int i = 0; i < argc; ++i) {
+        rawArguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    if (options.parse(rawArguments) && options.isSet(QStringLiteral("help"))) {
+        // Without an application object the parser does not know the program's name.
+        std::fputs(qPrintable(options.helpText().replace(QStringLiteral("<executable_name>"),
+                                                         QStringLiteral("orvane"))),
+                   stdout);
+        return 0;
+    }
+    if (options.isSet(QStringLiteral("version"))) {
+        std::printf("Orvane %s\n", ORVANE_VERSION);
+        return 0;
+    }
+
+    // Decided before any Qt application object exists: the platform is chosen then.
+    const QString platformLine = XWaylandFallback::applyToProcess();
+    QApplication app(argc, argv);
+    QApplication::setDesktopFileName(QStringLiteral("orvane"));
+    QApplication::setQuitOnLastWindowClosed(false);
     options.process(app);
 
     SingleInstance instance;
