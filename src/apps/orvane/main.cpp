@@ -10,6 +10,8 @@
 #include "ui/AppModelBinding.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardImageCache.h"
+#include "ui/MainSidebarView.h"
+#include "ui/MainView.h"
 #include "ui/SingleInstance.h"
 
 #include <QApplication>
@@ -108,9 +110,13 @@ int main(int argc, char** argv) {
         // start-up has just opened, and an item arriving meanwhile with it.
         QMetaObject::invokeMethod(
             &model,
-            [&model, port] {
+            [&model, &shell, port] {
                 if (model.settings().serialPort != port || !model.portConfigured()) {
                     model.selectSerialPort(port);
+                }
+                // The settings a first start opens are answered by the port just given.
+                if (model.portConfigured()) {
+                    shell.mainView()->sidebar()->setSelection(MainSidebarItem::clipboard);
                 }
             },
             Qt::QueuedConnection);
