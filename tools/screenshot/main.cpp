@@ -8,6 +8,7 @@
 // orvane-screenshot --fill-only <n>: only stores n entries, a third of them full-screen
 // screenshots, for measuring the program with a full history.
 
+#include "ScreenshotScene.h"
 #include "clipboard/ClipboardEntry.h"
 #include "storage/AppFiles.h"
 #include "storage/AppStore.h"
@@ -32,6 +33,7 @@
 #include <QTimer>
 
 using namespace orvane;
+using orvane::screenshot::settle;
 
 namespace {
 
@@ -138,12 +140,6 @@ bool fillMany(AppStore& store, int count, QTextStream& err) {
     return true;
 }
 
-void settle(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -170,21 +166,10 @@ int main(int argc, char** argv) {
     }
 
     AppShell shell(false, ClipboardImageCache::shared());
-    ClipboardPanelView& panel = *shell.mainView()->clipboardPanel();
-    ClipboardState state;
-    const auto records = store.value()->listClipboardRecords(AppStore::historyCapacity);
-    if (!records) {
-        err << "cannot read the history: " << records.error().description() << "\n";
+    if (!screenshot::showStoredHistory(*store.value(), shell, err)) {
         return 1;
     }
-    for (const ClipboardRecord& record : records.value()) {
-        state.history.append(ClipboardRecordMapping::entryFromRecord(record));
-    }
-    state.current = state.history.value(0);
-    panel.setClipboardState(state);
-    panel.statusBar()->setConnectionState(QStringLiteral("closed"));
-    panel.statusBar()->setToggle(SerialStatusBar::Toggle::connect);
-    shell.start();
+    ClipboardPanelView& panel = *shell.mainView()->clipboardPanel();
     settle(800);
 
     const auto save = [&](const QString& name) {

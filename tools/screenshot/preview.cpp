@@ -6,6 +6,7 @@
 // window and the preview where they are on screen, on a plain backdrop. Run it on a real
 // X server (Xvfb) so that fonts and styles are those a user sees.
 
+#include "ScreenshotScene.h"
 #include "clipboard/ClipboardEntry.h"
 #include "storage/AppFiles.h"
 #include "storage/AppStore.h"
@@ -31,6 +32,7 @@
 #include <QTimer>
 
 using namespace orvane;
+using orvane::screenshot::settle;
 
 namespace {
 
@@ -119,12 +121,6 @@ bool fillStore(AppStore& store, const QString& dataDir, QTextStream& err) {
     return true;
 }
 
-void settle(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 // The window and the preview as they stand on screen, on a plain backdrop.
 QImage compose(QWidget& window, QWidget& preview) {
     const QRect windowFrame = window.geometry();
@@ -159,21 +155,10 @@ int main(int argc, char** argv) {
     }
 
     AppShell shell(false, ClipboardImageCache::shared());
-    ClipboardPanelView& panel = *shell.mainView()->clipboardPanel();
-    ClipboardState state;
-    const auto records = store.value()->listClipboardRecords(AppStore::historyCapacity);
-    if (!records) {
-        err << "cannot read the history: " << records.error().description() << "\n";
+    if (!screenshot::showStoredHistory(*store.value(), shell, err)) {
         return 1;
     }
-    for (const ClipboardRecord& record : records.value()) {
-        state.history.append(ClipboardRecordMapping::entryFromRecord(record));
-    }
-    state.current = state.history.value(0);
-    panel.setClipboardState(state);
-    panel.statusBar()->setConnectionState(QStringLiteral("closed"));
-    panel.statusBar()->setToggle(SerialStatusBar::Toggle::connect);
-    shell.start();
+    ClipboardPanelView& panel = *shell.mainView()->clipboardPanel();
     shell.window()->move(40, 40);
 
     ClipboardHoverPreviewController preview(panel.imageCache());
