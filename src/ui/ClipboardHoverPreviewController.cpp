@@ -118,13 +118,12 @@ void ClipboardHoverPreviewController::closeByClick() {
 }
 
 void ClipboardHoverPreviewController::setActiveEntry(std::optional<ClipboardEntry> entry) {
-    const std::optional<qint64> before =
-        activeEntry_ ? std::optional<qint64>(activeEntry_->id) : std::nullopt;
+    const bool had = activeEntry_.has_value();
+    const qint64 beforeID = had ? activeEntry_->id : 0;
     activeEntry_ = std::move(entry);
-    const std::optional<qint64> after =
-        activeEntry_ ? std::optional<qint64>(activeEntry_->id) : std::nullopt;
-    if (before != after) {
-        emit activeEntryChanged(after);
+    const bool has = activeEntry_.has_value();
+    if (had != has || (has && activeEntry_->id != beforeID)) {
+        emit activeEntryChanged(has ? std::optional<qint64>(activeEntry_->id) : std::nullopt);
     }
 }
 
