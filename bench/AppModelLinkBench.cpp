@@ -33,16 +33,6 @@ using namespace orvane::bench;
 
 namespace {
 
-constexpr int pushWaitMs = 120000;
-
-QCoreApplication& application() {
-    static int argc = 1;
-    static char name[] = "orvane_bench_app_model_link";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 struct Timed {
     double wallMs = 0;   // command to done, on this process's clock
     double deviceMs = 0; // push_start to push_done, on the device's

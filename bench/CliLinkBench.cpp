@@ -48,16 +48,6 @@ using namespace orvane::bench;
 
 namespace {
 
-constexpr int pushWaitMs = 120000;
-
-QCoreApplication& application() {
-    static int argc = 1;
-    static char name[] = "orvane_bench_cli_link";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 // One push of `file` by the simulator; the device-side time in milliseconds (push_start
 // to push_done), or the reason it failed.
 Result<double, QString> timePush(DevsimProcess& device, const QString& file) {

@@ -9,6 +9,7 @@
 #include "protocol/TransWire.h"
 #include "support/TestData.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,6 +27,16 @@
 namespace orvane::bench {
 
 inline constexpr qsizetype pushBytes = 4 * 1024 * 1024;
+inline constexpr int pushWaitMs = 120000;
+
+// The event loop the benchmarked stack needs, made once per benchmark program.
+inline QCoreApplication& application() {
+    static int argc = 1;
+    static char name[] = "orvane_bench";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
 
 inline bool makeRaw(int fd) {
     termios tio{};

@@ -15,6 +15,22 @@
 // holds it, and waiting while it draws.
 namespace orvane::screenshot {
 
+// Adds `entry` to the history store with its size computed, as the program stores it.
+inline bool addEntry(AppStore& store, ClipboardEntry entry, QTextStream& err) {
+    entry.dataSize = ClipboardEntry::computeDataSize(entry);
+    const auto record = ClipboardRecordMapping::recordFromEntry(entry);
+    if (!record) {
+        err << "cannot store entry: " << record.error().description() << "\n";
+        return false;
+    }
+    ClipboardRecord row = record.value();
+    if (const auto added = store.addClipboardRecord(row); !added) {
+        err << "cannot store entry: " << added.error().description() << "\n";
+        return false;
+    }
+    return true;
+}
+
 // Lets the event loop run for `ms`, so that layouts, thumbnails and fonts settle.
 inline void settle(int ms) {
     QEventLoop loop;

@@ -33,6 +33,7 @@
 #include <QTimer>
 
 using namespace orvane;
+using orvane::screenshot::addEntry;
 using orvane::screenshot::settle;
 
 namespace {
@@ -61,21 +62,6 @@ QByteArray samplePng(QSize size = QSize(960, 540), int variant = 0) {
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return png;
-}
-
-bool addEntry(AppStore& store, ClipboardEntry entry, QTextStream& err) {
-    entry.dataSize = ClipboardEntry::computeDataSize(entry);
-    const auto record = ClipboardRecordMapping::recordFromEntry(entry);
-    if (!record) {
-        err << "cannot store entry: " << record.error().description() << "\n";
-        return false;
-    }
-    ClipboardRecord row = record.value();
-    if (const auto added = store.addClipboardRecord(row); !added) {
-        err << "cannot store entry: " << added.error().description() << "\n";
-        return false;
-    }
-    return true;
 }
 
 bool fillStore(AppStore& store, const QString& dataDir, QTextStream& err) {

@@ -106,15 +106,7 @@ bool fillStore(AppStore& store, const QString& dataDir, QTextStream& err) {
         {files, now - 26 * 3600 * 1000LL}, {image, now - 3 * 3600 * 1000LL}, {note, now - 120000}};
     for (auto [entry, at] : entries) {
         entry.timestamp = at;
-        entry.dataSize = ClipboardEntry::computeDataSize(entry);
-        const auto record = ClipboardRecordMapping::recordFromEntry(entry);
-        if (!record) {
-            err << "cannot store entry: " << record.error().description() << "\n";
-            return false;
-        }
-        ClipboardRecord row = record.value();
-        if (const auto added = store.addClipboardRecord(row); !added) {
-            err << "cannot store entry: " << added.error().description() << "\n";
+        if (!screenshot::addEntry(store, entry, err)) {
             return false;
         }
     }
