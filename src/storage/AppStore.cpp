@@ -5,9 +5,13 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
 
+#include <algorithm>
 #include <limits>
 #include <sqlite3.h>
+#include <string_view>
 
 namespace orvane {
 
@@ -163,7 +167,31 @@ Status<StoreError> AppStore::openLocked(const QString& databasePath) {
     // Opening is lazy: a file that is no database, or cannot be written, shows up here.
     if (auto created = execLocked(kCreateSettings); !created)
         return created;
-    return execLocked(kCreateHistory);
+    if (auto created = execLocked(kCreateHistory); !created)
+        return created;
+    // With a write-ahead log a commit appends to the log without waiting for the disk; a
+    // power cut may lose the last rows, never the file's consistency. A received file's
+    // row is written on the main thread right after the file's own flush, and waiting for
+    // the disk there stalled the window for milliseconds. The log's shared-memory index
+    // needs a local file system; elsewhere the store keeps its rollback journal. A mode
+    // that cannot be changed (a read-only file) leaves the store as it was.
+    if (!isNetworkFileSystem(
+            QStorageInfo(QFileInfo(databasePath).absolutePath()).fileSystemType())) {
+        (void)execLocked("PRAGMA journal_mode=WAL;\nPRAGMA synchronous=NORMAL;");
+    }
+    return Done{};
+}
+
+bool AppStore::isNetworkFileSystem(QByteArrayView type) {
+    static constexpr std::string_view network[] = {"nfs",   "nfs4",      "cifs",   "smb3",
+                                                   "smbfs", "smb2",      "9p",     "ceph",
+                                                   "afs",   "glusterfs", "lustre", "gpfs"};
+    const std::string_view name(type.data(), size_t(type.size()));
+    if (name.starts_with("fuse")) {
+        // sshfs and its kind; a local FUSE file system is rarely a home directory.
+        return true;
+    }
+    return std::find(std::begin(network), std::end(network), name) != std::end(network);
 }
 
 Status<StoreError> AppStore::execLocked(const QByteArray& sql) const {

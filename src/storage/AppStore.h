@@ -68,6 +68,10 @@ public:
     Result<bool, StoreError> hasRecentClipboardRecord(const QString& fingerprint,
                                                       qint64 withinMs) const;
 
+    // Whether a file system of this type (as QStorageInfo names it) is reached over the
+    // network, where the store does without a write-ahead log.
+    static bool isNetworkFileSystem(QByteArrayView type);
+
 private:
     explicit AppStore(Clock nowMs);
 

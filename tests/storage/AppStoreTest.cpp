@@ -136,6 +136,21 @@ TEST_F(AppStoreTest, FreshDatabaseReadsDefaultsWithDebugLogOff) {
     EXPECT_TRUE(QFile::exists(dbPath()));
 }
 
+TEST_F(AppStoreTest, ALocalStoreWritesAheadANetworkOneKeepsItsJournal) {
+    {
+        auto store = openStore();
+        ASSERT_TRUE(store);
+        ASSERT_TRUE(store->addClipboardRecord(textRecord(QStringLiteral("a"), 1)).ok());
+    }
+    // The mode is kept in the file: a connection of its own sees it.
+    EXPECT_EQ(RawDb(dbPath()).scalar(QStringLiteral("PRAGMA journal_mode;")),
+              QStringLiteral("wal"));
+    for (const char* type : {"nfs", "nfs4", "cifs", "smb3", "fuse.sshfs", "9p"})
+        EXPECT_TRUE(AppStore::isNetworkFileSystem(type)) << type;
+    for (const char* type : {"ext4", "btrfs", "xfs", "tmpfs", "overlay", "nfsd", ""})
+        EXPECT_FALSE(AppStore::isNetworkFileSystem(type)) << type;
+}
+
 TEST_F(AppStoreTest, SettingsAreStoredAsTextAndSurviveReopening) {
     // Quotes and SQL in the values must come back byte for byte.
     const AppSettings saved{QStringLiteral("/dev/tty'USB0"),
