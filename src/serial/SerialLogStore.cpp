@@ -10,6 +10,12 @@ SerialLogStore::SerialLogStore(QObject* parent, qsizetype maximumEntries)
     : QObject(parent)
     , maximumEntries_(maximumEntries) {
     Q_ASSERT(maximumEntries_ > 0);
+    // Room for the most the store ever holds, taken once while it is cheap: grown by
+    // doubling under a flood, the lists were copied whole onto fresh pages, a stall of
+    // milliseconds each time. Pages not yet written cost no memory.
+    const qsizetype most = maximumEntries_ + maximumEntries_ / 10;
+    entries_.reserve(most);
+    renderedLengths_.reserve(most);
 }
 
 void SerialLogStore::append(const QList<SerialLogEntry>& entries) {
@@ -24,7 +30,7 @@ void SerialLogStore::append(const QList<SerialLogEntry>& entries) {
         text += rendered;
     }
     entries_ += entries;
-    plainText_ += text;
+    appendText(text);
     dropOldestEntries();
     emit delta(text);
     setHasLogs(!entries_.isEmpty());
@@ -44,13 +50,56 @@ void SerialLogStore::dropOldestEntries() {
     }
     entries_.remove(0, drop);
     renderedLengths_.remove(0, drop);
-    plainText_.remove(0, length);
+    dropLeadingText(length);
+}
+
+void SerialLogStore::appendText(const QString& text) {
+    joinedValid_ = false;
+    joined_ = QString();
+    if (segments_.isEmpty() || segments_.back().size() + text.size() > textSegmentChars) {
+        QString segment;
+        segment.reserve(std::max(textSegmentChars, text.size()));
+        segments_.append(segment);
+    }
+    segments_.back() += text;
+}
+
+void SerialLogStore::dropLeadingText(qsizetype length) {
+    joinedValid_ = false;
+    joined_ = QString();
+    qsizetype whole = 0;
+    while (whole < segments_.size() && segments_[whole].size() <= length) {
+        length -= segments_[whole].size();
+        ++whole;
+    }
+    segments_.remove(0, whole);
+    if (length > 0 && !segments_.isEmpty()) {
+        // Within one segment: its allocation stays and takes later appends if it is the last.
+        segments_.front().remove(0, length);
+    }
+}
+
+const QString& SerialLogStore::plainText() const {
+    if (!joinedValid_) {
+        qsizetype size = 0;
+        for (const QString& segment : segments_) {
+            size += segment.size();
+        }
+        joined_.reserve(size);
+        for (const QString& segment : segments_) {
+            joined_ += segment;
+        }
+        joinedValid_ = true;
+    }
+    return joined_;
 }
 
 void SerialLogStore::clear() {
     entries_.clear();
     renderedLengths_.clear();
-    plainText_.clear();
+    segments_.clear();
+    joined_ = QString();
+    joinedValid_ = true;
     emit reset(QString());
     setHasLogs(false);
 }

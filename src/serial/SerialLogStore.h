@@ -21,13 +21,16 @@ class SerialLogStore : public QObject {
 public:
     // About 80 MB of entries and text: days of ordinary traffic.
     static constexpr qsizetype defaultMaximumEntries = 100000;
+    static constexpr qsizetype textSegmentChars = 1 << 16;
 
     explicit SerialLogStore(QObject* parent = nullptr,
                             qsizetype maximumEntries = defaultMaximumEntries);
 
     bool hasLogs() const { return hasLogs_; }
     const QList<SerialLogEntry>& entries() const { return entries_; }
-    const QString& plainText() const { return plainText_; }
+    // Joined on demand and kept until the next change: readers (a new view, the copy
+    // action) are rare, appends are not.
+    const QString& plainText() const;
 
     // Adds the entries and emits delta() with their rendering. An empty list does nothing.
     void append(const QList<SerialLogEntry>& entries);
@@ -44,12 +47,20 @@ signals:
 private:
     void setHasLogs(bool value);
     void dropOldestEntries();
+    void appendText(const QString& text);
+    void dropLeadingText(qsizetype length);
 
     qsizetype maximumEntries_;
     QList<SerialLogEntry> entries_;
-    // The length of each entry's rendering in plainText_, to cut the text with the entries.
+    // The length of each entry's rendering in the text, to cut the text with the entries.
     QList<qsizetype> renderedLengths_;
-    QString plainText_;
+    // The text in pieces of at most textSegmentChars (longer only for a longer delta),
+    // each allocated once at its full size: one growing string would be copied whole,
+    // onto freshly mapped pages, each time it outgrew its allocation, which under a flood
+    // stalled the main thread for tens of milliseconds.
+    QList<QString> segments_;
+    mutable QString joined_;
+    mutable bool joinedValid_ = true;
     bool hasLogs_ = false;
 };
 

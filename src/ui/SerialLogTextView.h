@@ -17,7 +17,7 @@ public:
     // Within this many pixels of the end the view counts as pinned to the bottom.
     static constexpr int pinnedTolerancePx = 8;
     // Enough for hours of ordinary traffic; a flood beyond it only drops the view's start.
-    static constexpr int defaultMaximumLines = 50000;
+    static constexpr int defaultMaximumLines = 20000;
     static const QString droppedMarker;
 
     explicit SerialLogTextView(QWidget* parent = nullptr);

@@ -104,20 +104,31 @@ TEST_F(SerialLogStoreTest, BeyondItsLimitDropsTheOldestEntriesWithTheirText) {
     SerialLogStore store(nullptr, 10);
     QSignalSpy deltas(&store, &SerialLogStore::delta);
     QSignalSpy resets(&store, &SerialLogStore::reset);
+    // Long rows too, so that the text's pieces fill, overflow and are cut mid-piece.
+    const auto rows = [](int i) {
+        return QStringList{QStringLiteral("AA %1").arg(i) +
+                           QString((i % 4) * SerialLogStore::textSegmentChars / 3, QChar('x'))};
+    };
+    const auto expectedText = [&store] {
+        QString expected;
+        for (const SerialLogEntry& entry : store.entries()) {
+            expected += entry.rendered();
+        }
+        return expected;
+    };
     for (int i = 0; i < 12; ++i) {
-        store.append({entryAt("RX", QString::number(i), {QStringLiteral("AA %1").arg(i)})});
+        store.append({entryAt("RX", QString::number(i), rows(i))});
+        if (i == 5) {
+            EXPECT_EQ(store.plainText(), expectedText());
+        }
     }
     // Past 10 the oldest go, a tenth more than needed at a time.
     ASSERT_EQ(store.entries().size(), 10);
     EXPECT_EQ(store.entries().front().summary, "2");
-    QString expected;
-    for (const SerialLogEntry& entry : store.entries()) {
-        expected += entry.rendered();
-    }
-    EXPECT_EQ(store.plainText(), expected);
+    EXPECT_EQ(store.plainText(), expectedText());
     // Every append still reaches views as its delta, and nothing is reset.
     EXPECT_EQ(deltas.count(), 12);
-    EXPECT_EQ(deltas.last()[0].toString(), "13:04:05.067 RX 11\nAA 11\n");
+    EXPECT_EQ(deltas.last()[0].toString(), "13:04:05.067 RX 11\nAA 11" + rows(11)[0].mid(5) + "\n");
     EXPECT_EQ(resets.count(), 0);
     EXPECT_TRUE(store.hasLogs());
 
