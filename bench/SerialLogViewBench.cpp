@@ -1,8 +1,9 @@
 // The serial log under a flood: 100,000 lines reach the log view through the real store
-// in the batches the serial service hands over, each followed by the event-loop pass that
-// lays out and paints the view, as on the main thread. Reports the slowest batch and the
-// 99th percentile (target: none over 16 ms) and the memory the view and the store hold
-// for the 100,000 lines (target for the view: under 64 MB). Offscreen platform.
+// in the batches the serial service hands over, each followed by the event-loop passes
+// that put it in, lay out and paint the view, as on the main thread. Reports the longest
+// pass and the 99th percentile (target: none over 16 ms), the longest batch in all its
+// passes, and the memory the view and the store hold for the 100,000 lines (target for
+// the view: under 64 MB). Offscreen platform.
 
 #include "serial/SerialLogEntry.h"
 #include "serial/SerialLogStore.h"
@@ -77,21 +78,40 @@ void BM_LogViewFlood(benchmark::State& state) {
         QList<double> cpuMs;
         wallMs.reserve(batches.size());
         cpuMs.reserve(batches.size());
+        QList<double> batchTotalMs;
         QElapsedTimer timer;
         for (const auto& batch : batches) {
-            const double cpuStart = threadCpuMs();
+            double total = 0;
+            double cpuStart = threadCpuMs();
             timer.start();
-            store.append(batch);
+            // Handed over from within the event loop, as the service's batch timer does.
+            QMetaObject::invokeMethod(
+                &store, [&store, &batch] { store.append(batch); }, Qt::QueuedConnection);
             QCoreApplication::processEvents();
-            wallMs.append(double(timer.nsecsElapsed()) / 1e6);
-            cpuMs.append(threadCpuMs() - cpuStart);
+            // A burst larger than the view's slice goes in over further passes of the loop;
+            // each pass is one stretch in which the window cannot answer.
+            for (;;) {
+                const double passMs = double(timer.nsecsElapsed()) / 1e6;
+                wallMs.append(passMs);
+                cpuMs.append(threadCpuMs() - cpuStart);
+                total += passMs;
+                if (!view.hasPendingLines()) {
+                    break;
+                }
+                cpuStart = threadCpuMs();
+                timer.start();
+                QCoreApplication::processEvents();
+            }
+            batchTotalMs.append(total);
         }
         const double heapAfter = heapMiB();
-        state.counters["batches"] = double(wallMs.size());
+        state.counters["batches"] = double(batchTotalMs.size());
+        state.counters["passes"] = double(wallMs.size());
+        state.counters["batch_total_max_ms"] = percentile(batchTotalMs, 1.0);
         state.counters["wall_max_ms"] = percentile(wallMs, 1.0);
         state.counters["wall_p99_ms"] = percentile(wallMs, 0.99);
         state.counters["cpu_max_ms"] = percentile(cpuMs, 1.0);
-        // Which batch was the slowest (the first pays for fonts and glyph caches).
+        // Which pass was the slowest (the first pays for fonts and glyph caches).
         state.counters["cpu_max_at"] =
             double(std::max_element(cpuMs.begin(), cpuMs.end()) - cpuMs.begin());
         state.counters["cpu_p99_ms"] = percentile(cpuMs, 0.99);

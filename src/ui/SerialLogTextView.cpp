@@ -1,6 +1,7 @@
 #include "ui/SerialLogTextView.h"
 
 #include <QFontDatabase>
+#include <QMetaObject>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -45,6 +46,49 @@ void SerialLogTextView::appendDelta(const QString& text) {
     if (text.isEmpty()) {
         return;
     }
+    if (!pending_.isEmpty()) {
+        pending_ += text;
+        return;
+    }
+    if (text.count(QLatin1Char('\n')) <= sliceLines) {
+        insertLines(text);
+        return;
+    }
+    pending_ = text;
+    pendingFrom_ = 0;
+    appendPendingSlice();
+}
+
+void SerialLogTextView::appendPendingSlice() {
+    if (pending_.isEmpty()) {
+        return;
+    }
+    qsizetype end = pendingFrom_;
+    for (int line = 0; line < sliceLines && end < pending_.size(); ++line) {
+        const qsizetype lineBreak = pending_.indexOf(QLatin1Char('\n'), end);
+        end = lineBreak < 0 ? pending_.size() : lineBreak + 1;
+    }
+    insertLines(pending_.sliced(pendingFrom_, end - pendingFrom_));
+    pendingFrom_ = end;
+    if (pendingFrom_ >= pending_.size()) {
+        pending_.clear();
+        pendingFrom_ = 0;
+        return;
+    }
+    if (!sliceQueued_) {
+        // After the events already waiting: painting and input come between two slices.
+        sliceQueued_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                sliceQueued_ = false;
+                appendPendingSlice();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void SerialLogTextView::insertLines(const QString& text) {
     const bool follow = autoScroll_ && userPinnedToBottom_;
     QTextDocument* doc = document();
     QTextCursor end(doc);
@@ -69,6 +113,8 @@ void SerialLogTextView::appendDelta(const QString& text) {
 void SerialLogTextView::resetText(const QString& text) {
     Q_ASSERT(QThread::currentThread() == thread());
     droppedLines_ = 0;
+    pending_.clear();
+    pendingFrom_ = 0;
     QString lines = text;
     if (lines.endsWith(QLatin1Char('\n'))) {
         lines.chop(1);

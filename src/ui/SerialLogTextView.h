@@ -18,6 +18,7 @@ public:
     static constexpr int pinnedTolerancePx = 8;
     // Enough for hours of ordinary traffic; a flood beyond it only drops the view's start.
     static constexpr int defaultMaximumLines = 20000;
+    static constexpr int sliceLines = 250;
     static const QString droppedMarker;
 
     explicit SerialLogTextView(QWidget* parent = nullptr);
@@ -30,8 +31,12 @@ public:
     bool isPinnedToBottom() const { return userPinnedToBottom_; }
 
     // Appends `text` (whole lines, each ending in "\n"); scrolls to the end when the view
-    // was pinned before the append. Empty text does nothing.
+    // was pinned before the append. Empty text does nothing. More than sliceLines lines go
+    // in over several passes of the event loop, a slice each, so that a burst never holds
+    // the window still for long; later deltas queue behind them.
     void appendDelta(const QString& text);
+    // Lines received but not yet in the view.
+    bool hasPendingLines() const { return !pending_.isEmpty(); }
     // Replaces the whole text and returns to following the end.
     void resetText(const QString& text);
     void scrollToEnd();
@@ -45,11 +50,17 @@ public:
 private:
     void onScrolled();
     void dropOldestLines();
+    void insertLines(const QString& text);
+    void appendPendingSlice();
 
     bool autoScroll_ = true;
     bool userPinnedToBottom_ = true;
     int maximumLines_ = defaultMaximumLines;
     qint64 droppedLines_ = 0;
+    // Whole lines still to go in, oldest first, and where the next slice starts.
+    QString pending_;
+    qsizetype pendingFrom_ = 0;
+    bool sliceQueued_ = false;
 };
 
 } // namespace orvane

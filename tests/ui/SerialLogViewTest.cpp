@@ -111,6 +111,33 @@ TEST(SerialLogTextViewTest, DropsTheOldestLinesBehindAMarkerAndKeepsAScrolledUpV
     EXPECT_EQ(lastLine(view), QStringLiteral("12:00:00.000 RX line 319"));
 }
 
+TEST(SerialLogTextViewTest, ABurstGoesInBySlicesInOrderAndAResetDropsWhatWaits) {
+    SerialLogTextView view;
+    view.resize(400, 240);
+    view.show();
+    const int burst = 2 * SerialLogTextView::sliceLines + 50;
+    view.appendDelta(lines(0, burst));
+    EXPECT_EQ(view.document()->blockCount(), SerialLogTextView::sliceLines);
+    EXPECT_TRUE(view.hasPendingLines());
+    view.appendDelta(lines(burst, 3)); // behind the burst, not before its rest
+    for (int pass = 0; pass < 10 && view.hasPendingLines(); ++pass) {
+        QCoreApplication::processEvents();
+    }
+    ASSERT_FALSE(view.hasPendingLines());
+    ASSERT_EQ(view.document()->blockCount(), burst + 3);
+    for (int i : {0, SerialLogTextView::sliceLines, burst - 1, burst + 2}) {
+        EXPECT_EQ(view.document()->findBlockByNumber(i).text(),
+                  QStringLiteral("12:00:00.000 RX line %1").arg(i));
+    }
+    EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+
+    view.appendDelta(lines(0, burst));
+    view.resetText(lines(7, 1));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(view.hasPendingLines());
+    EXPECT_EQ(view.document()->toPlainText(), QStringLiteral("12:00:00.000 RX line 7"));
+}
+
 TEST(SerialLogPanelViewTest, ToolbarFollowsPauseAndLogPresence) {
     SerialLogPanelView panel;
     EXPECT_FALSE(panel.copyButton()->isEnabled());
