@@ -171,10 +171,11 @@ Status<StoreError> AppStore::openLocked(const QString& databasePath) {
         return created;
     // With a write-ahead log a commit appends to the log without waiting for the disk; a
     // power cut may lose the last rows, never the file's consistency. A received file's
-    // row is written on the main thread right after the file's own flush, and waiting for
-    // the disk there stalled the window for milliseconds. The log's shared-memory index
-    // needs a local file system; elsewhere the store keeps its rollback journal. A mode
-    // that cannot be changed (a read-only file) leaves the store as it was.
+    // row is written on the main thread while the file's data is still on its way to the
+    // disk, and a commit that waited for the disk waited for the file too, stalling the
+    // window for milliseconds. The log's shared-memory index needs a local file system;
+    // elsewhere the store keeps its rollback journal. A mode that cannot be changed (a
+    // read-only file) leaves the store as it was.
     if (!isNetworkFileSystem(
             QStorageInfo(QFileInfo(databasePath).absolutePath()).fileSystemType())) {
         (void)execLocked("PRAGMA journal_mode=WAL;\nPRAGMA synchronous=NORMAL;");
