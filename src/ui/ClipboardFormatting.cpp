@@ -45,4 +45,20 @@ QString preview(const ClipboardEntry& entry) {
     return {};
 }
 
+QString previewPanelText(const QString& text) {
+    if (text.size() <= previewPanelMaxChars) {
+        return text;
+    }
+    qsizetype cut = previewPanelMaxChars;
+    const qsizetype lineEnd = text.lastIndexOf(QLatin1Char('\n'), cut - 1);
+    if (lineEnd >= previewPanelMaxChars * 3 / 4) {
+        cut = lineEnd;
+    } else if (text.at(cut - 1).isHighSurrogate()) {
+        --cut; // never half a character
+    }
+    return text.left(cut) + QStringLiteral("\n…（预览仅显示前 %1 个字符，全文共 %2 个字符）")
+                                .arg(cut)
+                                .arg(text.size());
+}
+
 } // namespace orvane::ClipboardFormatting

@@ -21,6 +21,15 @@ QString formatTime(qint64 ms, const QDateTime& now = QDateTime::currentDateTime(
 // paths joined by " · ", or "截图".
 QString preview(const ClipboardEntry& entry);
 
+// The hover preview lays its text out whole before showing it, which for a copied log of
+// megabytes held the window for seconds. Beyond this many characters it shows the start,
+// cut after a whole line where one ends in the last quarter, and a closing note.
+inline constexpr qsizetype previewPanelMaxChars = 50000;
+
+// `text` as the hover preview shows it: whole up to previewPanelMaxChars, else its start
+// followed by "…（预览仅显示前 <shown> 个字符，全文共 <total> 个字符）" on a line of its own.
+QString previewPanelText(const QString& text);
+
 } // namespace ClipboardFormatting
 
 } // namespace orvane

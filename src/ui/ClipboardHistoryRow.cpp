@@ -41,7 +41,9 @@ ClipboardHistoryRow::ClipboardHistoryRow(const ClipboardEntry& entry, ClipboardI
     // One line only, elided to the room it gets: a long text would otherwise make a very
     // tall row.
     const QString full = ClipboardFormatting::preview(entry);
-    previewLine_ = full.section(QLatin1Char('\n'), 0, 0);
+    // Eliding needs no more than a line's worth; a text of megabytes on one line would
+    // otherwise be measured whole on every relayout.
+    previewLine_ = full.section(QLatin1Char('\n'), 0, 0).left(1000);
     preview_->setText(previewLine_);
     preview_->setToolTip(full.left(500));
     preview_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);

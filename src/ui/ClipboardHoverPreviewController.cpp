@@ -1,6 +1,7 @@
 #include "ui/ClipboardHoverPreviewController.h"
 
 #include "ui/AppShell.h"
+#include "ui/ClipboardFormatting.h"
 #include "ui/ClipboardHoverPreview.h"
 
 #include <QCursor>
@@ -84,7 +85,8 @@ void ClipboardHoverPreviewController::present(const ClipboardEntry& entry,
     limits_ = ClipboardPreviewLayout::limits(visibleFrame_.size());
     preferredContentSize_.reset();
     if (entry.kind == ClipboardKind::text) {
-        applyPanelSize(panel_->showText(entry.text, limits_));
+        applyPanelSize(
+            panel_->showText(ClipboardFormatting::previewPanelText(entry.text), limits_));
     } else {
         // The content reports the size it wants at once (noteContentChanged applies it)
         // and again when a picture has been decoded.

@@ -49,6 +49,28 @@ TEST(ClipboardFormatting, PreviewByKind) {
     EXPECT_EQ(preview(image), "截图");
 }
 
+TEST(ClipboardFormatting, PreviewPanelTextKeepsTheStartOfAHugeText) {
+    using ClipboardFormatting::previewPanelMaxChars;
+    using ClipboardFormatting::previewPanelText;
+    const QString fits(previewPanelMaxChars, QChar('a'));
+    EXPECT_EQ(previewPanelText(fits), fits);
+
+    // Cut after the last whole line in reach.
+    const QString line = QString(99, QChar('x')) + QLatin1Char('\n');
+    const QString log = line.repeated(previewPanelMaxChars / 100 + 5);
+    const QString shown = previewPanelText(log);
+    const qsizetype cut = previewPanelMaxChars / 100 * 100 - 1;
+    EXPECT_EQ(shown.left(cut), log.left(cut));
+    EXPECT_EQ(
+        shown.mid(cut),
+        QStringLiteral("\n…（预览仅显示前 %1 个字符，全文共 %2 个字符）").arg(cut).arg(log.size()));
+
+    // One endless line: cut at the limit, never inside a surrogate pair.
+    const QString emoji = QString(previewPanelMaxChars - 1, QChar('b')) + QStringLiteral("😀c");
+    EXPECT_TRUE(previewPanelText(emoji).startsWith(emoji.left(previewPanelMaxChars - 1) +
+                                                   QLatin1Char('\n')));
+}
+
 TEST(ClipboardImagePreviewMetrics, FitScalesDownOnlyAndFloors) {
     EXPECT_EQ(Metrics::fit({1024, 512}, {256, 256}), QSizeF(256, 128));
     EXPECT_EQ(Metrics::fit({100, 50}, {300, 300}), QSizeF(100, 50));   // never enlarged
