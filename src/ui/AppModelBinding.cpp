@@ -37,17 +37,18 @@ AppModelBinding::AppModelBinding(AppModel& model, AppShell& shell, QObject* pare
     ClipboardPanelView& panel = *shell_.mainView()->clipboardPanel();
     bindClipboardPanel(panel);
     bindStatusBar(*panel.statusBar());
-    settingsPanel_ = new SettingsPanelBinding(model_, shell_, this);
-    hoverPreview_ = new ClipboardHoverPreviewBinding(model_, shell_, this);
-    serialLog_ = new SerialLogBinding(model_, shell_, this);
+    // The parts' bindings are children: they go with this one.
+    new SettingsPanelBinding(model_, shell_, this);
+    new ClipboardHoverPreviewBinding(model_, shell_, this);
+    new SerialLogBinding(model_, shell_, this);
 }
 
-// The settings-shown flag lives in the model (the first start raises it) and in the view
-// (the sidebar); each follows the other. Showing the window checks the link at once.
 AppModelBinding::~AppModelBinding() {
     shell_.setShutdownHook({});
 }
 
+// The settings-shown flag lives in the model (the first start raises it) and in the view
+// (the sidebar); each follows the other. Showing the window checks the link at once.
 void AppModelBinding::bindMainView(MainView& view) {
     view.setShowSettings(model_.showSettings());
     connect(&model_, &AppModel::showSettingsChanged, this,

@@ -6,12 +6,9 @@ namespace orvane {
 
 class AppModel;
 class AppShell;
-class ClipboardHoverPreviewBinding;
 class ClipboardPanelView;
 class MainView;
-class SerialLogBinding;
 class SerialStatusBar;
-class SettingsPanelBinding;
 
 // Connects the window's views to the application model: the model's state flows into
 // the views' setters, the views' requests go to the model's actions. The desktop program
@@ -33,9 +30,6 @@ private:
 
     AppModel& model_;
     AppShell& shell_;
-    SettingsPanelBinding* settingsPanel_;
-    ClipboardHoverPreviewBinding* hoverPreview_;
-    SerialLogBinding* serialLog_ = nullptr;
 };
 
 } // namespace orvane

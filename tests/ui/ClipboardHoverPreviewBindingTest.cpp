@@ -3,19 +3,15 @@
 #include "app/AppModel.h"
 #include "storage/AppStore.h"
 #include "storage/ClipboardRecordMapping.h"
+#include "support/DesktopScene.h"
 #include "support/EventLoopWait.h"
-#include "support/FakeClipboardIO.h"
-#include "support/FakeClipboardTimers.h"
-#include "ui/AppModelBinding.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardHistoryRow.h"
 #include "ui/ClipboardHoverPreview.h"
-#include "ui/ClipboardImageCache.h"
 #include "ui/ClipboardPanelView.h"
 #include "ui/MainView.h"
 
 #include <QApplication>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -24,12 +20,10 @@ using namespace orvane;
 
 namespace {
 
-class ClipboardHoverPreviewBindingTest : public ::testing::Test {
+class ClipboardHoverPreviewBindingTest : public ::testing::Test, protected test::DesktopScene {
 protected:
     void SetUp() override {
         ASSERT_TRUE(data.isValid());
-        qputenv("XDG_DATA_HOME", data.filePath(QStringLiteral("data")).toUtf8());
-        qputenv("XDG_CONFIG_HOME", data.filePath(QStringLiteral("config")).toUtf8());
         const QString database = data.filePath(QStringLiteral("test.db"));
         {
             auto store = AppStore::open(database);
@@ -43,26 +37,14 @@ protected:
                 ASSERT_TRUE(bool(store.value()->addClipboardRecord(record)));
             }
         }
-        AppModel::Parts parts;
-        parts.serialPlatform =
-            ProtocolStack::singlePortPlatform(data.filePath(QStringLiteral("no-port")));
-        parts.clipboardIO = &io;
-        parts.clipboardTimers = &clock;
+        AppModel::Parts parts = sceneParts(data.filePath(QStringLiteral("no-port")));
         parts.openStore = [database] {
             return AppStore::open(database);
         };
-        model = std::make_unique<AppModel>(std::move(parts));
-        shell = std::make_unique<AppShell>(false, cache);
-        binding = std::make_unique<AppModelBinding>(*model, *shell);
+        buildScene(std::move(parts));
         shell->start();
         panel = shell->mainView()->clipboardPanel();
         ASSERT_TRUE(orvane::test::waitUntil([&] { return panel->rows().size() == 2; }, 5000));
-    }
-
-    void TearDown() override {
-        binding.reset();
-        shell.reset();
-        model.reset();
     }
 
     ClipboardHoverPreview* preview() const {
@@ -81,13 +63,6 @@ protected:
         QTest::qWait(int(ClipboardPanelView::singleClickDelay.count()) + 80);
     }
 
-    QTemporaryDir data;
-    FakeClipboardIO io;
-    FakeClipboardTimers clock;
-    ClipboardImageCache cache;
-    std::unique_ptr<AppModel> model;
-    std::unique_ptr<AppShell> shell;
-    std::unique_ptr<AppModelBinding> binding;
     ClipboardPanelView* panel = nullptr;
 };
 

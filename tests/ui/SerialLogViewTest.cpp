@@ -1,12 +1,9 @@
 #include "app/AppModel.h"
 #include "serial/SerialService.h"
+#include "support/DesktopScene.h"
 #include "support/DevsimProcess.h"
 #include "support/EventLoopWait.h"
-#include "support/FakeClipboardIO.h"
-#include "support/FakeClipboardTimers.h"
-#include "ui/AppModelBinding.h"
 #include "ui/AppShell.h"
-#include "ui/ClipboardImageCache.h"
 #include "ui/ClipboardPanelView.h"
 #include "ui/FloatingWindow.h"
 #include "ui/MainSidebarView.h"
@@ -161,30 +158,17 @@ TEST(SerialLogPanelViewTest, ToolbarFollowsPauseAndLogPresence) {
 }
 
 // The real model, binding and window against the simulated device.
-class SerialLogBindingTest : public ::testing::Test {
+class SerialLogBindingTest : public ::testing::Test, protected test::DesktopScene {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(data.isValid());
-        qputenv("XDG_DATA_HOME", data.filePath(QStringLiteral("data")).toUtf8());
-        qputenv("XDG_CONFIG_HOME", data.filePath(QStringLiteral("config")).toUtf8());
-    }
-
-    QTemporaryDir data;
-    FakeClipboardIO io;
-    FakeClipboardTimers clock;
-    ClipboardImageCache images;
+    void SetUp() override { ASSERT_TRUE(data.isValid()); }
 };
 
 TEST_F(SerialLogBindingTest, ToggleSizesTheWindowPauseStopsLinesButNotTheLink) {
     DevsimProcess device({"--interval", "100"});
     ASSERT_TRUE(test::waitUntil([&] { return QFile::exists(device.link); }, 5000));
-    AppModel::Parts parts;
-    parts.serialPlatform = ProtocolStack::singlePortPlatform(device.link);
-    parts.clipboardIO = &io;
-    parts.clipboardTimers = &clock;
-    AppModel model(std::move(parts));
-    AppShell shell(false, images);
-    AppModelBinding binding(model, shell);
+    buildScene(sceneParts(device.link));
+    AppModel& model = *this->model;
+    AppShell& shell = *this->shell;
     shell.start();
     QCoreApplication::processEvents();
     FloatingWindow& window = *shell.window();

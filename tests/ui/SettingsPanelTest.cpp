@@ -4,15 +4,12 @@
 #include "app/AppModel.h"
 #include "platform/linux/QtBluetoothCentral.h"
 #include "support/BleStandinProcess.h"
+#include "support/DesktopScene.h"
 #include "support/DevsimProcess.h"
 #include "support/EventLoopWait.h"
-#include "support/FakeClipboardIO.h"
-#include "support/FakeClipboardTimers.h"
-#include "ui/AppModelBinding.h"
 #include "ui/AppShell.h"
 #include "ui/BluetoothSettingsLauncher.h"
 #include "ui/BluetoothSettingsSection.h"
-#include "ui/ClipboardImageCache.h"
 #include "ui/FloatingWindow.h"
 #include "ui/MainSidebarView.h"
 #include "ui/MainView.h"
@@ -25,7 +22,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -107,21 +103,10 @@ TEST(BluetoothSettingsLauncherTest, TheDesktopsOwnToolFirstAndNoneFoundSaysSo) {
 
 namespace {
 
-class SettingsPanelTest : public ::testing::Test {
+class SettingsPanelTest : public ::testing::Test, protected test::DesktopScene {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(data.isValid());
-        qputenv("XDG_DATA_HOME", data.filePath(QStringLiteral("data")).toUtf8());
-        qputenv("XDG_CONFIG_HOME", data.filePath(QStringLiteral("config")).toUtf8());
-    }
-    void TearDown() override {
-        binding.reset();
-        shell.reset();
-        if (model) {
-            model->shutdown();
-        }
-        model.reset();
-    }
+    void SetUp() override { ASSERT_TRUE(data.isValid()); }
+    void TearDown() override { tearDownScene(); }
 
     std::unique_ptr<AppStore> openStore() {
         auto store = AppStore::open(data.filePath(QStringLiteral("settings.db")));
@@ -131,17 +116,12 @@ protected:
 
     // The model and the window as the desktop program builds them, the window on screen.
     void start(const QString& port, std::unique_ptr<BluetoothCentral> central = {}) {
-        AppModel::Parts parts;
-        parts.serialPlatform = ProtocolStack::singlePortPlatform(port);
+        AppModel::Parts parts = sceneParts(port);
         parts.bluetoothCentral = std::move(central);
-        parts.clipboardIO = &io;
-        parts.clipboardTimers = &clock;
         parts.openStore = [this] {
             return AppStore::open(data.filePath(QStringLiteral("settings.db")));
         };
-        model = std::make_unique<AppModel>(std::move(parts));
-        shell = std::make_unique<AppShell>(false, cache);
-        binding = std::make_unique<AppModelBinding>(*model, *shell);
+        buildScene(std::move(parts));
         QCoreApplication::processEvents(); // startup()
         shell->start();
         view = shell->mainView()->findChild<SettingsPanelView*>();
@@ -157,13 +137,6 @@ protected:
         ASSERT_FALSE(view->isVisible());
     }
 
-    QTemporaryDir data;
-    FakeClipboardIO io;
-    FakeClipboardTimers clock;
-    ClipboardImageCache cache;
-    std::unique_ptr<AppModel> model;
-    std::unique_ptr<AppShell> shell;
-    std::unique_ptr<AppModelBinding> binding;
     SettingsPanelView* view = nullptr;
 };
 
