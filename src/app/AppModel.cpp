@@ -2,6 +2,7 @@
 
 #include "app/XdgAutostart.h"
 #include "protocol/ProtocolWire.h"
+#include "serial/SerialLogStore.h"
 #include "storage/AppFiles.h"
 #include "storage/ClipboardRecordMapping.h"
 
@@ -46,6 +47,7 @@ AppModel::AppModel(Parts parts, QObject* parent)
     clipboard_ =
         std::make_unique<ClipboardManager>(*parts_.clipboardIO, *parts_.clipboardTimers, log);
     setupSerialBridge();
+    applyLogRetention();
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -155,7 +157,6 @@ void AppModel::startup() {
         (void)AppFiles::appDataDir();
         applyStoredAutostart();
     }
-    serial.setLogPaused(!serialDebugLogEnabled_);
     serial.setOnPortAutoMigrated([this](const QString& path) {
         if (!store_) {
             return;
@@ -477,11 +478,17 @@ void AppModel::setSettings(const AppSettings& settings) {
 void AppModel::setSerialDebugLogEnabledValue(bool enabled) {
     if (serialDebugLogEnabled_ != enabled) {
         serialDebugLogEnabled_ = enabled;
-        if (stack_) {
-            stack_->service().setLogPaused(!enabled);
-        }
+        applyLogRetention();
         emit serialDebugLogEnabledChanged();
     }
+}
+
+void AppModel::applyLogRetention() {
+    // The log keeps recording while its panel is hidden, so that turning it on to look into
+    // a problem shows what led up to it; only how much it keeps depends on the panel. The
+    // user's pause is theirs alone.
+    stack_->service().logStore().setMaximumEntries(
+        serialDebugLogEnabled_ ? SerialLogStore::defaultMaximumEntries : hiddenLogEntries);
 }
 
 void AppModel::setPortConfigured(bool configured) {

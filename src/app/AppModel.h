@@ -54,6 +54,9 @@ public:
     static constexpr std::chrono::milliseconds sendDoneTime{600};
     static constexpr qint64 duplicateWindowMs = 1500;
     static constexpr qint64 defaultBaudRate = 2000000;
+    // Debug-log entries kept while the log panel is hidden: with the device's probe once a
+    // second, about the last forty minutes.
+    static constexpr qsizetype hiddenLogEntries = 5000;
 
     using StoreOpener = std::function<Result<std::unique_ptr<AppStore>, StoreError>()>;
     using LoginItem = std::function<Status<QString>(bool enabled)>;
@@ -158,6 +161,7 @@ private:
 
     void setSettings(const AppSettings& settings);
     void setSerialDebugLogEnabledValue(bool enabled);
+    void applyLogRetention();
     void setPortConfigured(bool configured);
     void setErrorMessage(const QString& message);
     void refreshClipboardState();

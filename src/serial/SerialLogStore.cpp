@@ -10,12 +10,31 @@ SerialLogStore::SerialLogStore(QObject* parent, qsizetype maximumEntries)
     : QObject(parent)
     , maximumEntries_(maximumEntries) {
     Q_ASSERT(maximumEntries_ > 0);
+    reserveForMaximum();
+}
+
+void SerialLogStore::reserveForMaximum() {
     // Room for the most the store ever holds, taken once while it is cheap: grown by
     // doubling under a flood, the lists were copied whole onto fresh pages, a stall of
     // milliseconds each time. Pages not yet written cost no memory.
     const qsizetype most = maximumEntries_ + maximumEntries_ / 10;
     entries_.reserve(most);
     renderedLengths_.reserve(most);
+}
+
+void SerialLogStore::setMaximumEntries(qsizetype maximumEntries) {
+    Q_ASSERT(QThread::currentThread() == thread());
+    Q_ASSERT(maximumEntries > 0);
+    const bool lowered = maximumEntries < maximumEntries_;
+    maximumEntries_ = maximumEntries;
+    dropOldestEntries();
+    if (lowered) {
+        // Give back the pages a larger log wrote to.
+        entries_.squeeze();
+        renderedLengths_.squeeze();
+        segments_.squeeze();
+    }
+    reserveForMaximum();
 }
 
 void SerialLogStore::append(const QList<SerialLogEntry>& entries) {

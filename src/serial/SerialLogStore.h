@@ -26,6 +26,11 @@ public:
     explicit SerialLogStore(QObject* parent = nullptr,
                             qsizetype maximumEntries = defaultMaximumEntries);
 
+    // The most entries kept from now on. Lowering it drops the oldest at once, without an
+    // event, as the limit does when reached; raising it keeps what is there.
+    void setMaximumEntries(qsizetype maximumEntries);
+    qsizetype maximumEntries() const { return maximumEntries_; }
+
     bool hasLogs() const { return hasLogs_; }
     const QList<SerialLogEntry>& entries() const { return entries_; }
     // Joined on demand and kept until the next change: readers (a new view, the copy
@@ -45,6 +50,7 @@ signals:
     void hasLogsChanged(bool hasLogs);
 
 private:
+    void reserveForMaximum();
     void setHasLogs(bool value);
     void dropOldestEntries();
     void appendText(const QString& text);

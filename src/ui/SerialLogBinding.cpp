@@ -25,10 +25,9 @@ SerialLogBinding::SerialLogBinding(AppModel& model, AppShell& shell, QObject* pa
 
     SerialService& serial = model_.serial();
     SerialLogStore& store = serial.logStore();
-    SerialLogTextView& text = *panel_->textView();
-    text.resetText(store.plainText());
-    connect(&store, &SerialLogStore::delta, &text, &SerialLogTextView::appendDelta);
-    connect(&store, &SerialLogStore::reset, &text, &SerialLogTextView::resetText);
+    followStore(model_.serialDebugLogEnabled());
+    connect(&model_, &AppModel::serialDebugLogEnabledChanged, this,
+            [this] { followStore(model_.serialDebugLogEnabled()); });
 
     panel_->setHasLogs(store.hasLogs());
     connect(&store, &SerialLogStore::hasLogsChanged, panel_, &SerialLogPanelView::setHasLogs);
@@ -39,6 +38,27 @@ SerialLogBinding::SerialLogBinding(AppModel& model, AppShell& shell, QObject* pa
     connect(panel_, &SerialLogPanelView::pauseRequested, &serial, &SerialService::setLogPaused);
     connect(panel_, &SerialLogPanelView::copyRequested, this, &SerialLogBinding::copyLog);
     connect(panel_, &SerialLogPanelView::clearRequested, &serial, &SerialService::clearLogs);
+}
+
+void SerialLogBinding::followStore(bool follow) {
+    SerialLogStore& store = model_.serial().logStore();
+    SerialLogTextView& text = *panel_->textView();
+    if (follow == bool(deltaConnection_)) {
+        return;
+    }
+    if (!follow) {
+        // A hidden panel lays out no text: the store goes on recording, and what it holds
+        // is shown in one piece when the panel comes back.
+        QObject::disconnect(deltaConnection_);
+        QObject::disconnect(resetConnection_);
+        text.resetText(QString());
+        return;
+    }
+    text.resetText(store.plainText());
+    deltaConnection_ =
+        connect(&store, &SerialLogStore::delta, &text, &SerialLogTextView::appendDelta);
+    resetConnection_ =
+        connect(&store, &SerialLogStore::reset, &text, &SerialLogTextView::resetText);
 }
 
 void SerialLogBinding::copyLog() {

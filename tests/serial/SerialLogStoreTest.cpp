@@ -132,6 +132,20 @@ TEST_F(SerialLogStoreTest, BeyondItsLimitDropsTheOldestEntriesWithTheirText) {
     EXPECT_EQ(resets.count(), 0);
     EXPECT_TRUE(store.hasLogs());
 
+    // A lower limit cuts at once, keeping the newest; a higher one keeps what is there.
+    store.setMaximumEntries(4);
+    const qsizetype kept = store.entries().size();
+    ASSERT_LE(kept, 4);
+    EXPECT_EQ(store.entries().back().summary, "11");
+    EXPECT_EQ(store.plainText(), expectedText());
+    store.setMaximumEntries(100);
+    for (int i = 12; i < 40; ++i) {
+        store.append({entryAt("RX", QString::number(i), rows(i))});
+    }
+    EXPECT_EQ(store.entries().size(), kept + 28);
+    EXPECT_EQ(store.plainText(), expectedText());
+    EXPECT_EQ(resets.count(), 0);
+
     store.clear();
     store.append({entryAt("SYS", "fresh")});
     EXPECT_EQ(store.plainText(), "13:04:05.067 SYS fresh\n");

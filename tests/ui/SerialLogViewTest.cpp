@@ -221,4 +221,18 @@ TEST_F(SerialLogBindingTest, ToggleSizesTheWindowPauseStopsLinesButNotTheLink) {
     model.applySerialDebugLogEnabled(false);
     EXPECT_FALSE(panel->isVisible());
     EXPECT_EQ(window.height(), 1010); // never shrinks
+
+    // Hidden, the log goes on recording (bounded) and the view is let go; shown again, it
+    // has what came in meanwhile. Neither touches the user's pause.
+    EXPECT_FALSE(model.serial().isLogPaused());
+    EXPECT_EQ(store.maximumEntries(), AppModel::hiddenLogEntries);
+    EXPECT_TRUE(text.toPlainText().isEmpty());
+    const qsizetype hiddenFrom = store.entries().size();
+    ASSERT_TRUE(test::waitUntil([&] { return store.entries().size() > hiddenFrom + 2; }, 5000));
+    panel->pauseButton()->click();
+    model.applySerialDebugLogEnabled(true);
+    EXPECT_TRUE(model.serial().isLogPaused());
+    EXPECT_EQ(text.toPlainText() + QLatin1Char('\n'), store.plainText());
+    model.applySerialDebugLogEnabled(false);
+    EXPECT_TRUE(model.serial().isLogPaused());
 }
