@@ -55,8 +55,8 @@ public:
     static constexpr qint64 duplicateWindowMs = 1500;
     static constexpr qint64 defaultBaudRate = 2000000;
     // Debug-log entries kept while the log panel is hidden: with the device's probe once a
-    // second, about the last forty minutes.
-    static constexpr qsizetype hiddenLogEntries = 5000;
+    // second, about the last twenty-five minutes.
+    static constexpr qsizetype hiddenLogEntries = 3000;
 
     using StoreOpener = std::function<Result<std::unique_ptr<AppStore>, StoreError>()>;
     using LoginItem = std::function<Status<QString>(bool enabled)>;
