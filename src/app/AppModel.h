@@ -55,7 +55,7 @@ public:
     static constexpr qint64 duplicateWindowMs = 1500;
     static constexpr qint64 defaultBaudRate = 2000000;
     // Debug-log entries kept while the log panel is hidden: with the device's probe once a
-    // second, about the last twenty-five minutes.
+    // second (three entries each), about the last quarter of an hour.
     static constexpr qsizetype hiddenLogEntries = 3000;
 
     using StoreOpener = std::function<Result<std::unique_ptr<AppStore>, StoreError>()>;
