@@ -372,6 +372,8 @@ TEST_F(AppModelTest, AGarbageStoreIsReplacedAndTheUserToldWhereItWent) {
         file.write(QByteArray(8192, '\x5a'));
     }
     auto model = makeModel(device.link);
+    ASSERT_NE(model->store(), nullptr) << model->errorMessage().toStdString();
+    ASSERT_TRUE(model->store()->damagedCopy());
     const QString aside = QFileInfo(*model->store()->damagedCopy()).fileName();
     EXPECT_TRUE(aside.startsWith(QStringLiteral("test.db.damaged-")));
     EXPECT_EQ(model->errorMessage(),
