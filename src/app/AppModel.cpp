@@ -7,6 +7,7 @@
 #include "storage/ClipboardRecordMapping.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
@@ -26,7 +27,7 @@ AppModel::AppModel(Parts parts, QObject* parent)
     timers_ = parts_.timers ? std::move(parts_.timers) : ModelTimers::eventLoop();
     if (!parts_.openStore) {
         parts_.openStore = [] {
-            return AppStore::open();
+            return AppStore::openOrRecover();
         };
     }
     if (!parts_.loginItem) {
@@ -134,10 +135,19 @@ void AppModel::startup() {
         if (read) {
             loaded = read.value();
         } else {
-            setErrorMessage(QStringLiteral("配置存储不可用: ") + read.error().description());
+            storeProblem_ = read.error().description();
         }
     } else {
-        setErrorMessage(QStringLiteral("配置存储不可用: ") + opened.error().description());
+        storeProblem_ = opened.error().description();
+    }
+    if (!storeProblem_.isEmpty()) {
+        setErrorMessage(QStringLiteral("配置存储不可用: ") + storeProblem_);
+    } else if (const auto& damaged = store_->damagedCopy()) {
+        setErrorMessage(QStringLiteral("配置和历史数据库已损坏，已移至 %1 并重新创建")
+                            .arg(QFileInfo(*damaged).fileName()));
+        serial.appendLog(
+            QStringLiteral("WRN"),
+            QStringLiteral("store: damaged database moved to %1, started afresh").arg(*damaged));
     }
     if (loaded) {
         setSettings(*loaded);
@@ -303,10 +313,6 @@ void AppModel::connectBluetooth() {
 
 void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device, bool found) {
     setErrorMessage({});
-    if (!store_) {
-        setErrorMessage(QStringLiteral("配置存储不可用"));
-        return;
-    }
     const QString id = device ? device->id : QString();
     const QString name = device ? device->name : QString();
     AppSettings updated = settings_;
@@ -314,10 +320,7 @@ void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device, b
     updated.bluetoothDeviceName = name;
     updated.serialPort.clear();
     bluetooth_->setAutoConnectDeviceID(id);
-    if (auto saved = store_->saveSettings(updated); !saved) {
-        setErrorMessage(saved.error().description());
-        return;
-    }
+    persistSettings(updated);
     setSettings(updated);
     SerialService& serial = stack_->service();
     if (found && isAutoSelecting_) {
@@ -338,9 +341,6 @@ void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device, b
 }
 
 void AppModel::clearSavedBluetoothDevice() {
-    if (!store_) {
-        return;
-    }
     AppSettings updated = settings_;
     updated.bluetoothDeviceID.clear();
     updated.bluetoothDeviceName.clear();
@@ -350,10 +350,7 @@ void AppModel::clearSavedBluetoothDevice() {
     if (updated.serialPort.isEmpty()) {
         updated.serialPort = serial.selectedPath();
     }
-    if (auto saved = store_->saveSettings(updated); !saved) {
-        setErrorMessage(saved.error().description());
-        return;
-    }
+    persistSettings(updated);
     setSettings(updated);
     setPortConfigured(!updated.serialPort.isEmpty());
     bluetooth_->setAutoConnectDeviceID(std::nullopt);
@@ -363,18 +360,11 @@ void AppModel::clearSavedBluetoothDevice() {
 
 void AppModel::selectSerialPort(const QString& path) {
     setErrorMessage({});
-    if (!store_) {
-        setErrorMessage(QStringLiteral("配置存储不可用"));
-        return;
-    }
     AppSettings updated = settings_;
     updated.serialPort = path;
     updated.bluetoothDeviceID.clear();
     updated.bluetoothDeviceName.clear();
-    if (auto saved = store_->saveSettings(updated); !saved) {
-        setErrorMessage(saved.error().description());
-        return;
-    }
+    persistSettings(updated);
     setSettings(updated);
     setPortConfigured(!path.isEmpty());
     SerialService& serial = stack_->service();
@@ -403,18 +393,11 @@ void AppModel::reconnectSerial() {
 
 void AppModel::saveSettings(AppSettings updated) {
     setErrorMessage({});
-    if (!store_) {
-        setErrorMessage(QStringLiteral("配置存储不可用"));
-        return;
-    }
     if (!updated.serialPort.isEmpty()) {
         updated.bluetoothDeviceID.clear();
         updated.bluetoothDeviceName.clear();
     }
-    if (auto saved = store_->saveSettings(updated); !saved) {
-        setErrorMessage(saved.error().description());
-        return;
-    }
+    persistSettings(updated);
     setSettings(updated);
     setSerialDebugLogEnabledValue(updated.serialDebugLogEnabled);
     setPortConfigured(!updated.serialPort.isEmpty() || !updated.bluetoothDeviceID.isEmpty());
@@ -465,6 +448,20 @@ void AppModel::appendProtocolLog(const QString& message) {
             }
         },
         Qt::QueuedConnection);
+}
+
+// The link needs no store: a choice the store cannot keep still holds for this run, and
+// the error line says it will be gone at the next start.
+void AppModel::persistSettings(const AppSettings& settings) {
+    QString problem = storeProblem_;
+    if (store_) {
+        auto saved = store_->saveSettings(settings);
+        if (saved) {
+            return;
+        }
+        problem = saved.error().description();
+    }
+    setErrorMessage(QStringLiteral("设置已生效，但未能保存: ") + problem);
 }
 
 void AppModel::setSettings(const AppSettings& settings) {

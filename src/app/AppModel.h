@@ -159,6 +159,7 @@ private:
     // decides about the links then, not the save.
     void saveBluetoothDevice(const std::optional<BLEUARTDevice>& device, bool found);
 
+    void persistSettings(const AppSettings& settings);
     void setSettings(const AppSettings& settings);
     void setSerialDebugLogEnabledValue(bool enabled);
     void applyLogRetention();
@@ -179,6 +180,7 @@ private:
     std::unique_ptr<BluetoothService> bluetooth_;
     std::unique_ptr<ClipboardManager> clipboard_;
     std::shared_ptr<AppStore> store_;
+    QString storeProblem_; // why the store could not be opened or read at start-up
 
     AppSettings settings_;
     bool serialDebugLogEnabled_ = false;

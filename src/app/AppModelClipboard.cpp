@@ -315,19 +315,10 @@ void AppModel::deliverTransEntry(const ClipboardEntry& entry) {
 
 void AppModel::applySerialDebugLogEnabled(bool enabled) {
     setErrorMessage({});
-    if (!store_) {
-        setErrorMessage(QStringLiteral("配置存储不可用"));
-        return;
-    }
-    const bool previous = serialDebugLogEnabled_;
     setSerialDebugLogEnabledValue(enabled);
     AppSettings updated = settings_;
     updated.serialDebugLogEnabled = enabled;
-    if (auto saved = store_->saveSettings(updated); !saved) {
-        setSerialDebugLogEnabledValue(previous);
-        setErrorMessage(saved.error().description());
-        return;
-    }
+    persistSettings(updated);
     setSettings(updated);
 }
 
@@ -339,11 +330,7 @@ void AppModel::setAutostart(bool enabled) {
     AppSettings updated = settings_;
     updated.autostart = enabled;
     setSettings(updated);
-    if (store_) {
-        if (auto saved = store_->saveSettings(updated); !saved) {
-            setErrorMessage(QStringLiteral("开机自启动设置失败: ") + saved.error().description());
-        }
-    }
+    persistSettings(updated);
 }
 
 } // namespace orvane

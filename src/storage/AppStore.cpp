@@ -1,6 +1,7 @@
 #include "storage/AppStore.h"
 
 #include "storage/AppFiles.h"
+#include "storage/DamagedDatabase.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -159,11 +160,52 @@ Result<std::unique_ptr<AppStore>, StoreError> AppStore::open(const QString& data
     return store;
 }
 
+Result<std::unique_ptr<AppStore>, StoreError> AppStore::openOrRecover(Clock nowMs) {
+    auto dir = AppFiles::appDataDir();
+    if (!dir)
+        return fail(StoreError::message(dir.error().description()));
+    return openOrRecover(QDir(*dir).filePath(QStringLiteral("data.db")), std::move(nowMs));
+}
+
+Result<std::unique_ptr<AppStore>, StoreError> AppStore::openOrRecover(const QString& databasePath,
+                                                                      Clock nowMs) {
+    auto opened = open(databasePath, nowMs);
+    std::optional<StoreError> damage;
+    if (!opened) {
+        damage = opened.error();
+    } else if (auto read = (*opened)->getSettings(); !read) {
+        // Damage deeper in the file may only show once a page is read; the settings are
+        // what every start reads first.
+        damage = read.error();
+    } else {
+        return opened;
+    }
+    if (!damage->isDamagedFile())
+        return fail(*damage);
+    // The connection lets go of the file before it moves.
+    if (opened)
+        opened.value().reset();
+    const Clock clock = nowMs ? nowMs : [] {
+        return QDateTime::currentMSecsSinceEpoch();
+    };
+    auto moved = DamagedDatabase::moveAside(databasePath, clock());
+    if (!moved)
+        return fail(*damage);
+    auto fresh = open(databasePath, std::move(nowMs));
+    if (!fresh)
+        return fail(fresh.error());
+    (*fresh)->damagedCopy_ = moved.value();
+    return fresh;
+}
+
 Status<StoreError> AppStore::openLocked(const QString& databasePath) {
     const int rc = sqlite3_open_v2(QFile::encodeName(databasePath).constData(), &db_,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK)
-        return fail(StoreError::openFailed());
+        return fail(
+            StoreError::openFailed().withResultCode(db_ ? sqlite3_extended_errcode(db_) : rc));
+    // Extended codes tell a damaged file (SQLITE_CORRUPT_*) from a merely unreadable one.
+    sqlite3_extended_result_codes(db_, 1);
     // Opening is lazy: a file that is no database, or cannot be written, shows up here.
     if (auto created = execLocked(kCreateSettings); !created)
         return created;
@@ -202,15 +244,16 @@ Status<StoreError> AppStore::execLocked(const QByteArray& sql) const {
         errorText && *errorText ? QString::fromUtf8(errorText) : QStringLiteral("unknown");
     sqlite3_free(errorText);
     if (rc != SQLITE_OK)
-        return fail(StoreError::message(text));
+        return fail(StoreError::message(text).withResultCode(rc));
     return Done{};
 }
 
 Result<std::optional<QString>, StoreError> AppStore::getStringLocked(const char* key) const {
     Statement stmt = prepare(db_, kSelectSetting);
     if (!stmt || !bindText(stmt.get(), 1, QString::fromLatin1(key)))
-        return fail(StoreError::execFailed());
-    switch (sqlite3_step(stmt.get())) {
+        return fail(StoreError::execFailed().withResultCode(sqlite3_extended_errcode(db_)));
+    const int rc = sqlite3_step(stmt.get());
+    switch (rc) {
     case SQLITE_ROW:
         return std::optional<QString>(columnText(stmt.get(), 0));
     case SQLITE_DONE:
@@ -218,7 +261,7 @@ Result<std::optional<QString>, StoreError> AppStore::getStringLocked(const char*
     default:
         // A read that broke off is not "no value": defaults read here would later be
         // saved over the user's real settings.
-        return fail(StoreError::execFailed());
+        return fail(StoreError::execFailed().withResultCode(rc));
     }
 }
 
@@ -237,7 +280,8 @@ Status<StoreError> AppStore::setStringLocked(const char* key, const QString& val
     Statement stmt = prepare(db_, kUpsertSetting);
     if (!stmt || !bindText(stmt.get(), 1, QString::fromLatin1(key)) ||
         !bindText(stmt.get(), 2, value) || sqlite3_step(stmt.get()) != SQLITE_DONE)
-        return fail(StoreError::message(lastErrorText(db_)));
+        return fail(
+            StoreError::message(lastErrorText(db_)).withResultCode(sqlite3_extended_errcode(db_)));
     return Done{};
 }
 

@@ -43,6 +43,16 @@ public:
     static Result<std::unique_ptr<AppStore>, StoreError> open(const QString& databasePath,
                                                               Clock nowMs = {});
 
+    // As open(), but a file that SQLite finds damaged or not a database at all (on opening,
+    // creating the tables or reading the settings) is moved aside, never deleted, and a
+    // fresh store takes its place; damagedCopy() then names where the old file went. Every
+    // other failure (no permission, a read-only directory, a full disk, a directory in the
+    // file's place) leaves the file alone and is returned, as is a damaged file that cannot
+    // be moved. Both programs open the store this way.
+    static Result<std::unique_ptr<AppStore>, StoreError> openOrRecover(Clock nowMs = {});
+    static Result<std::unique_ptr<AppStore>, StoreError> openOrRecover(const QString& databasePath,
+                                                                       Clock nowMs = {});
+
     ~AppStore();
     AppStore(const AppStore&) = delete;
     AppStore& operator=(const AppStore&) = delete;
@@ -67,6 +77,9 @@ public:
     // has this content fingerprint. Rows further back are not looked at.
     Result<bool, StoreError> hasRecentClipboardRecord(const QString& fingerprint,
                                                       qint64 withinMs) const;
+
+    // Where the damaged database was moved when openOrRecover() started afresh.
+    const std::optional<QString>& damagedCopy() const { return damagedCopy_; }
 
     // Whether a file system of this type (as QStorageInfo names it) is reached over the
     // network, where the store does without a write-ahead log.
@@ -94,6 +107,7 @@ private:
     mutable std::mutex dbQueue_;
     sqlite3* db_ = nullptr; // open for the object's whole life; guarded by dbQueue_
     Clock nowMs_;
+    std::optional<QString> damagedCopy_; // set once, before the store is handed out
 };
 
 } // namespace orvane

@@ -20,13 +20,29 @@ public:
     static StoreError openFailed() { return StoreError(Code::openFailed); }
     static StoreError execFailed() { return StoreError(Code::execFailed); }
 
+    // The same error, classified by SQLite's (extended) result code.
+    StoreError withResultCode(int resultCode) const {
+        StoreError error = *this;
+        error.resultCode_ = resultCode;
+        return error;
+    }
+
     Code code() const { return code_; }
     // The carried text of a message error; empty for the other cases.
     const QString& text() const { return text_; }
+    // SQLite's extended result code behind the failure, 0 when none was kept.
+    int resultCode() const { return resultCode_; }
+    // Whether SQLite found the file damaged or not a database at all: the only failures
+    // for which the file is worth moving aside. Classified by the code, never the text,
+    // which may be translated.
+    bool isDamagedFile() const;
 
     QString description() const;
 
-    friend bool operator==(const StoreError&, const StoreError&) = default;
+    // Two errors that read the same are the same; the code only classifies.
+    friend bool operator==(const StoreError& a, const StoreError& b) {
+        return a.code_ == b.code_ && a.text_ == b.text_;
+    }
 
 private:
     explicit StoreError(Code code, QString text = {})
@@ -35,6 +51,7 @@ private:
 
     Code code_;
     QString text_;
+    int resultCode_ = 0;
 };
 
 } // namespace orvane

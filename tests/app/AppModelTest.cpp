@@ -13,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -58,17 +59,14 @@ protected:
         return store ? std::move(store.value()) : nullptr;
     }
 
-    std::unique_ptr<AppModel> makeModel(const QString& port, bool storeWorks = true) {
+    std::unique_ptr<AppModel> makeModel(const QString& port) {
         AppModel::Parts parts;
         parts.serialPlatform = ProtocolStack::singlePortPlatform(port);
         parts.clipboardIO = &io;
         parts.clipboardTimers = &clock;
         parts.timers = std::make_unique<FakeModelTimers>(clock);
-        parts.openStore = [this, storeWorks]() -> Result<std::unique_ptr<AppStore>, StoreError> {
-            if (!storeWorks) {
-                return AppStore::open(data.filePath(QStringLiteral("missing/dir/x.db")));
-            }
-            return AppStore::open(databasePath, [this] { return clock.nowMs(); });
+        parts.openStore = [this] {
+            return AppStore::openOrRecover(databasePath, [this] { return clock.nowMs(); });
         };
         auto model = std::make_unique<AppModel>(std::move(parts));
         QCoreApplication::processEvents(); // startup()
@@ -363,24 +361,58 @@ TEST_F(AppModelTest, SettingsActionsAndTheirErrors) {
     entry.close();
     model->setAutostart(false);
     EXPECT_FALSE(entry.exists());
-
-    // A store that cannot be written keeps the toggle where it was.
-    ASSERT_TRUE(QFile::setPermissions(databasePath, QFileDevice::ReadOwner));
-    const bool before = model->serialDebugLogEnabled();
-    model->applySerialDebugLogEnabled(!before);
-    if (!model->errorMessage().isEmpty()) { // root ignores the permission
-        EXPECT_EQ(model->serialDebugLogEnabled(), before);
-    }
 }
 
-TEST_F(AppModelTest, WithoutAStoreEverySettingsActionSaysSo) {
-    auto model = makeModel(QString(), false);
+TEST_F(AppModelTest, AGarbageStoreIsReplacedAndTheUserToldWhereItWent) {
+    DevsimProcess device({"--interval", "100"});
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(device.link); }));
+    {
+        QFile file(databasePath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(8192, '\x5a'));
+    }
+    auto model = makeModel(device.link);
+    ASSERT_NE(model->store(), nullptr) << model->errorMessage().toStdString();
+    ASSERT_TRUE(model->store()->damagedCopy());
+    const QString aside = QFileInfo(*model->store()->damagedCopy()).fileName();
+    EXPECT_TRUE(aside.startsWith(QStringLiteral("test.db.damaged-")));
+    EXPECT_EQ(model->errorMessage(),
+              QStringLiteral("配置和历史数据库已损坏，已移至 %1 并重新创建").arg(aside));
+    EXPECT_TRUE(model->showSettings());
+
+    model->selectSerialPort(device.link);
+    EXPECT_TRUE(model->errorMessage().isEmpty());
+    EXPECT_EQ(openStore()->getSettings()->serialPort, device.link);
+    device.skipPending();
+    EXPECT_TRUE(waitForEvent(device, QStringLiteral("probe_matched")));
+}
+
+TEST_F(AppModelTest, WithoutAStoreSettingsHoldForThisRunAndTheLinkWorks) {
+    // Not a damaged file, so it stays where it is.
+    ASSERT_TRUE(QDir().mkpath(databasePath));
+    DevsimProcess device({"--interval", "100", "--push-text", "kept in memory"});
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(device.link); }));
+    auto model = makeModel(QString());
+    EXPECT_EQ(model->store(), nullptr);
     EXPECT_TRUE(model->errorMessage().startsWith(QStringLiteral("配置存储不可用: ")));
-    model->selectSerialPort(QStringLiteral("/dev/ttyACM0"));
-    EXPECT_EQ(model->errorMessage(), QStringLiteral("配置存储不可用"));
-    EXPECT_TRUE(model->settings().serialPort.isEmpty());
-    model->applySerialDebugLogEnabled(true);
-    EXPECT_EQ(model->errorMessage(), QStringLiteral("配置存储不可用"));
+
+    model->selectSerialPort(device.link);
+    const QString notSaved = QStringLiteral("设置已生效，但未能保存: ");
+    EXPECT_TRUE(model->errorMessage().startsWith(notSaved)) << model->errorMessage().toStdString();
+    EXPECT_EQ(model->settings().serialPort, device.link);
+    EXPECT_TRUE(model->portConfigured());
+    ASSERT_TRUE(waitUntil([&] { return model->serial().isConnected(); }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return !model->clipboardState().history.isEmpty(); }, 10000));
+    EXPECT_EQ(model->clipboardState().history[0].text, QStringLiteral("kept in memory"));
+    EXPECT_EQ(io.content.text, QStringLiteral("kept in memory"));
+
+    const bool before = model->serialDebugLogEnabled();
+    model->applySerialDebugLogEnabled(!before);
+    EXPECT_EQ(model->serialDebugLogEnabled(), !before);
+    EXPECT_TRUE(model->errorMessage().startsWith(notSaved));
+    model->saveBluetoothDevice(BLEUARTDevice{QStringLiteral("11:22"), QStringLiteral("Dev"), 0});
+    EXPECT_EQ(model->settings().bluetoothDeviceID, QStringLiteral("11:22"));
+    EXPECT_TRUE(QFileInfo(databasePath).isDir());
 }
 
 } // namespace

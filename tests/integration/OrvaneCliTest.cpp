@@ -416,6 +416,32 @@ TEST_F(OrvaneCliTest, ListenComesBackAfterTheDeviceIsUnpluggedWhileIdle) {
     EXPECT_EQ(text->value("text").toString(), "又回来了");
 }
 
+TEST_F(OrvaneCliTest, ListenAnswersTheDeviceOverAGarbageStoreAndStartsItAfresh) {
+    const QString database = dataHome_.path() + "/Orvane/data.db";
+    ASSERT_TRUE(QDir().mkpath(dataHome_.path() + "/Orvane"));
+    ASSERT_FALSE(writeTestFile(work_, "garbage", QByteArray(4096, 'g')).isEmpty());
+    ASSERT_TRUE(QFile::copy(work_.filePath("garbage"), database));
+    DevsimProcess device({"--interval", "100"});
+    ASSERT_TRUE(device.waitFor("plugged"));
+    startCli({"listen", device.link, "--json"});
+    ASSERT_TRUE(waitForLog("已移至 " + database + ".damaged-")) << log_.toStdString();
+    ASSERT_TRUE(device.waitFor("probe_matched", {}, waitMs));
+
+    device.command("text 照常收到");
+    const auto text = nextItem();
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->value("text").toString(), "照常收到");
+    cli_.terminate();
+    ASSERT_TRUE(cli_.waitForFinished(5000));
+    const QStringList aside =
+        QDir(dataHome_.path() + "/Orvane").entryList({"data.db.damaged-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(readTestFile(dataHome_.path() + "/Orvane/" + aside[0]), QByteArray(4096, 'g'));
+    auto store = AppStore::open(database);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store.value()->listClipboardRecords(-1)->size(), 1);
+}
+
 // Runs on the production timings: a device silent for over 10 s is noticed by the next
 // ECHO check, which comes every 10 s.
 TEST_F(OrvaneCliTest, ListenReopensTheLinkOfADeviceThatFellSilent) {
