@@ -168,18 +168,12 @@ void AppModel::startup() {
         applyStoredAutostart();
     }
     serial.setOnPortAutoMigrated([this](const QString& path) {
-        if (!store_) {
-            return;
-        }
-        auto read = store_->getSettings();
-        if (!read) {
-            return;
-        }
-        AppSettings updated = read.value();
+        // The device came back under a new name: follow it, in memory when it cannot be
+        // saved, as a choice of the user's would be.
+        AppSettings updated = settings_;
         updated.serialPort = path;
-        (void)store_->saveSettings(updated);
+        persistSettings(updated);
         setSettings(updated);
-        setSerialDebugLogEnabledValue(updated.serialDebugLogEnabled);
         setPortConfigured(true);
     });
     clipboard_->start([this] { refreshClipboardState(); },
