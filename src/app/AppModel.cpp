@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QThread>
 
+#include <utility>
+
 namespace orvane {
 
 namespace {
@@ -93,7 +95,13 @@ void AppModel::setupSerialBridge() {
                                     QString::number(data.size()) + QStringLiteral(" B"),
                                     {ProtocolWire::formatHexCompactTruncated(data, 32, 16)});
     });
-    bluetooth_->setOnAutoConnect([this] { connectBluetooth(); });
+    bluetooth_->setOnAutoConnect([this] {
+        // The start-up scan may have found the saved device first.
+        if (settings_.bluetoothDeviceID.isEmpty() ||
+            bluetooth_->connectedDeviceID() != settings_.bluetoothDeviceID) {
+            connectBluetooth();
+        }
+    });
     connect(bluetooth_.get(), &BluetoothService::isConnectedChanged, this, [this] {
         const bool connected = bluetooth_->isConnected();
         SerialService& serial = stack_->service();
@@ -103,7 +111,9 @@ void AppModel::setupSerialBridge() {
         serial.setBluetoothConnected(connected);
         if (connected) {
             serial.publishBluetoothLinkState(true);
-            appendProtocolLog(QStringLiteral("蓝牙已连接 ") + settings_.bluetoothDeviceName);
+            appendProtocolLog(
+                QStringLiteral("蓝牙已连接 ") +
+                (autoFoundDevice_ ? autoFoundDevice_->name : settings_.bluetoothDeviceName));
         } else if (!serial.selectedBluetoothDeviceID().isEmpty()) {
             // Without a BLE device chosen a drop never overrides a working serial link.
             serial.publishBluetoothLinkState(false);
@@ -223,16 +233,28 @@ void AppModel::startBLEAutoConnect() {
         return;
     }
     bluetooth_->startScan();
+    // The adapter may have reported its power before the saved device was loaded.
+    bluetooth_->requestAutoConnect();
     QObject::disconnect(bleScanConnection_);
     bleScanConnection_ = connect(bluetooth_.get(), &BluetoothService::devicesChanged, this, [this] {
+        // A saved device is looked for by its identifier, whatever its name; without one, the
+        // device's own bridge by its name.
+        const QString saved = settings_.bluetoothDeviceID;
         for (const BLEUARTDevice& device : bluetooth_->devices()) {
-            if (device.name != autoSelectName) {
+            if (saved.isEmpty() ? device.name != autoSelectName : device.id != saved) {
                 continue;
             }
             QObject::disconnect(bleScanConnection_);
             bluetooth_->stopScan();
-            saveBluetoothDevice(device, true);
-            connectBluetooth();
+            setErrorMessage({});
+            if (saved.isEmpty()) {
+                // Saved only once the device's first probe comes over it: should the probe
+                // come over serial, or not at all, the user's serial port stays as it was.
+                autoFoundDevice_ = device;
+            }
+            if (bluetooth_->connectedDeviceID() != device.id) {
+                connectBluetoothDevice(device.id);
+            }
             return;
         }
     });
@@ -254,11 +276,19 @@ void AppModel::handleEchoForAutoSelect(SerialDataSource source) {
         QObject::disconnect(bleScanConnection_);
         bluetooth_->stopScan();
         bluetooth_->disconnect();
+        autoFoundDevice_.reset();
         clearSavedBluetoothDevice();
         return;
     case SerialDataSource::bluetooth:
         appendProtocolLog(QStringLiteral("ECHO 来自 BLE，选择 ZE DOZ ERA，断开 CDC"));
-        if (settings_.bluetoothDeviceID.isEmpty()) {
+        if (autoFoundDevice_) {
+            const BLEUARTDevice found = *std::exchange(autoFoundDevice_, std::nullopt);
+            saveBluetoothDevice(found);
+            if (settings_.bluetoothDeviceID != found.id) {
+                // Not saved (the store failed and says so), yet the link is this one.
+                selectBluetoothInSerial(found.id, found.name);
+            }
+        } else if (settings_.bluetoothDeviceID.isEmpty()) {
             serial.disconnect();
         } else {
             selectBluetoothInSerial(settings_.bluetoothDeviceID, settings_.bluetoothDeviceName);
@@ -285,22 +315,31 @@ void AppModel::connectBluetooth() {
         setErrorMessage(QStringLiteral("未选择蓝牙设备"));
         return;
     }
+    connectBluetoothDevice(settings_.bluetoothDeviceID);
+}
+
+void AppModel::connectBluetoothDevice(const QString& id) {
     QPointer<AppModel> self(this);
     bluetooth_->connect(
-        settings_.bluetoothDeviceID,
+        id,
         [self](const QByteArray& frame) {
             if (self) {
                 self->stack_->service().receiveBluetoothData(frame);
             }
         },
         [self](const BLEUARTDevice& device) {
-            if (self) {
-                self->saveBluetoothDevice(device, self->isAutoSelecting_);
+            if (!self) {
+                return;
             }
+            if (self->autoFoundDevice_ && self->autoFoundDevice_->id == device.id) {
+                self->autoFoundDevice_ = device; // still up to the first probe
+                return;
+            }
+            self->saveBluetoothDevice(device);
         });
 }
 
-void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device, bool found) {
+void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device) {
     setErrorMessage({});
     if (!store_) {
         setErrorMessage(QStringLiteral("配置存储不可用"));
@@ -318,14 +357,8 @@ void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device, b
         return;
     }
     setSettings(updated);
+    autoFoundDevice_.reset(); // a choice made: nothing is left for the first probe to save
     SerialService& serial = stack_->service();
-    if (found && isAutoSelecting_) {
-        // The first probe decides; until then the serial port stays open and selected, so
-        // that a probe over it can still win and keep it.
-        serial.setSelectedBluetoothDeviceID({});
-        serial.setSelectedBluetoothDeviceName({});
-        return;
-    }
     if (id.isEmpty()) {
         serial.setSelectedPath({});
         serial.setSelectedBluetoothDeviceID({});
@@ -343,12 +376,6 @@ void AppModel::clearSavedBluetoothDevice() {
     AppSettings updated = settings_;
     updated.bluetoothDeviceID.clear();
     updated.bluetoothDeviceName.clear();
-    // A device found by the scan while the serial link was still being tried took the
-    // port's place in the settings; the serial link won, so its port is kept.
-    SerialService& serial = stack_->service();
-    if (updated.serialPort.isEmpty()) {
-        updated.serialPort = serial.selectedPath();
-    }
     if (auto saved = store_->saveSettings(updated); !saved) {
         setErrorMessage(saved.error().description());
         return;
@@ -356,6 +383,7 @@ void AppModel::clearSavedBluetoothDevice() {
     setSettings(updated);
     setPortConfigured(!updated.serialPort.isEmpty());
     bluetooth_->setAutoConnectDeviceID(std::nullopt);
+    SerialService& serial = stack_->service();
     serial.setSelectedBluetoothDeviceID({});
     serial.setSelectedBluetoothDeviceName({});
 }
@@ -375,6 +403,7 @@ void AppModel::selectSerialPort(const QString& path) {
         return;
     }
     setSettings(updated);
+    autoFoundDevice_.reset();
     setPortConfigured(!path.isEmpty());
     SerialService& serial = stack_->service();
     serial.setSelectedPath(path);
@@ -415,6 +444,7 @@ void AppModel::saveSettings(AppSettings updated) {
         return;
     }
     setSettings(updated);
+    autoFoundDevice_.reset();
     setSerialDebugLogEnabledValue(updated.serialDebugLogEnabled);
     setPortConfigured(!updated.serialPort.isEmpty() || !updated.bluetoothDeviceID.isEmpty());
     SerialService& serial = stack_->service();
