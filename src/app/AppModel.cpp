@@ -96,10 +96,14 @@ void AppModel::setupSerialBridge() {
                                     {ProtocolWire::formatHexCompactTruncated(data, 32, 16)});
     });
     bluetooth_->setOnAutoConnect([this] {
-        // The start-up scan may have found the saved device first.
-        if (settings_.bluetoothDeviceID.isEmpty() ||
-            bluetooth_->connectedDeviceID() != settings_.bluetoothDeviceID) {
-            connectBluetooth();
+        const QString saved = settings_.bluetoothDeviceID;
+        if (!saved.isEmpty() && bluetooth_->connectedDeviceID() == saved) {
+            return; // the start-up scan found it first
+        }
+        connectBluetooth();
+        if (!saved.isEmpty() && bluetooth_->connectedDeviceID() == saved) {
+            // Under way: a later scan must not connect it again behind the user's back.
+            QObject::disconnect(bleScanConnection_);
         }
     });
     connect(bluetooth_.get(), &BluetoothService::isConnectedChanged, this, [this] {
@@ -273,10 +277,9 @@ void AppModel::handleEchoForAutoSelect(SerialDataSource source) {
         return;
     case SerialDataSource::serial:
         appendProtocolLog(QStringLiteral("ECHO 来自 CDC，选择 UART CDC，断开 BLE"));
-        QObject::disconnect(bleScanConnection_);
+        endScanMatch();
         bluetooth_->stopScan();
         bluetooth_->disconnect();
-        autoFoundDevice_.reset();
         clearSavedBluetoothDevice();
         return;
     case SerialDataSource::bluetooth:
@@ -357,7 +360,7 @@ void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device) {
         return;
     }
     setSettings(updated);
-    autoFoundDevice_.reset(); // a choice made: nothing is left for the first probe to save
+    endScanMatch();
     SerialService& serial = stack_->service();
     if (id.isEmpty()) {
         serial.setSelectedPath({});
@@ -367,6 +370,11 @@ void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device) {
         return;
     }
     selectBluetoothInSerial(id, name);
+}
+
+void AppModel::endScanMatch() {
+    QObject::disconnect(bleScanConnection_);
+    autoFoundDevice_.reset();
 }
 
 void AppModel::clearSavedBluetoothDevice() {
@@ -403,7 +411,7 @@ void AppModel::selectSerialPort(const QString& path) {
         return;
     }
     setSettings(updated);
-    autoFoundDevice_.reset();
+    endScanMatch();
     setPortConfigured(!path.isEmpty());
     SerialService& serial = stack_->service();
     serial.setSelectedPath(path);
@@ -444,7 +452,7 @@ void AppModel::saveSettings(AppSettings updated) {
         return;
     }
     setSettings(updated);
-    autoFoundDevice_.reset();
+    endScanMatch();
     setSerialDebugLogEnabledValue(updated.serialDebugLogEnabled);
     setPortConfigured(!updated.serialPort.isEmpty() || !updated.bluetoothDeviceID.isEmpty());
     SerialService& serial = stack_->service();

@@ -151,6 +151,9 @@ private:
     void appendProtocolLog(const QString& message);
     void selectBluetoothInSerial(const QString& id, const QString& name);
     void connectBluetoothDevice(const QString& id);
+    // A link has been chosen (by the user or by the first probe): the start-up scan no
+    // longer connects what it finds, and nothing is left for the first probe to save.
+    void endScanMatch();
 
     void setSettings(const AppSettings& settings);
     void setSerialDebugLogEnabledValue(bool enabled);
