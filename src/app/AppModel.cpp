@@ -12,6 +12,8 @@
 #include <QPointer>
 #include <QThread>
 
+#include <utility>
+
 namespace orvane {
 
 namespace {
@@ -96,7 +98,17 @@ void AppModel::setupSerialBridge() {
                                     QString::number(data.size()) + QStringLiteral(" B"),
                                     {ProtocolWire::formatHexCompactTruncated(data, 32, 16)});
     });
-    bluetooth_->setOnAutoConnect([this] { connectBluetooth(); });
+    bluetooth_->setOnAutoConnect([this] {
+        const QString saved = settings_.bluetoothDeviceID;
+        if (!saved.isEmpty() && bluetooth_->connectedDeviceID() == saved) {
+            return; // the start-up scan found it first
+        }
+        connectBluetooth();
+        if (!saved.isEmpty() && bluetooth_->connectedDeviceID() == saved) {
+            // Under way: a later scan must not connect it again behind the user's back.
+            QObject::disconnect(bleScanConnection_);
+        }
+    });
     connect(bluetooth_.get(), &BluetoothService::isConnectedChanged, this, [this] {
         const bool connected = bluetooth_->isConnected();
         SerialService& serial = stack_->service();
@@ -106,7 +118,9 @@ void AppModel::setupSerialBridge() {
         serial.setBluetoothConnected(connected);
         if (connected) {
             serial.publishBluetoothLinkState(true);
-            appendProtocolLog(QStringLiteral("蓝牙已连接 ") + settings_.bluetoothDeviceName);
+            appendProtocolLog(
+                QStringLiteral("蓝牙已连接 ") +
+                (autoFoundDevice_ ? autoFoundDevice_->name : settings_.bluetoothDeviceName));
         } else if (!serial.selectedBluetoothDeviceID().isEmpty()) {
             // Without a BLE device chosen a drop never overrides a working serial link.
             serial.publishBluetoothLinkState(false);
@@ -228,16 +242,28 @@ void AppModel::startBLEAutoConnect() {
         return;
     }
     bluetooth_->startScan();
+    // The adapter may have reported its power before the saved device was loaded.
+    bluetooth_->requestAutoConnect();
     QObject::disconnect(bleScanConnection_);
     bleScanConnection_ = connect(bluetooth_.get(), &BluetoothService::devicesChanged, this, [this] {
+        // A saved device is looked for by its identifier, whatever its name; without one, the
+        // device's own bridge by its name.
+        const QString saved = settings_.bluetoothDeviceID;
         for (const BLEUARTDevice& device : bluetooth_->devices()) {
-            if (device.name != autoSelectName) {
+            if (saved.isEmpty() ? device.name != autoSelectName : device.id != saved) {
                 continue;
             }
             QObject::disconnect(bleScanConnection_);
             bluetooth_->stopScan();
-            saveBluetoothDevice(device, true);
-            connectBluetooth();
+            setErrorMessage({});
+            if (saved.isEmpty()) {
+                // Saved only once the device's first probe comes over it: should the probe
+                // come over serial, or not at all, the user's serial port stays as it was.
+                autoFoundDevice_ = device;
+            }
+            if (bluetooth_->connectedDeviceID() != device.id) {
+                connectBluetoothDevice(device.id);
+            }
             return;
         }
     });
@@ -256,14 +282,21 @@ void AppModel::handleEchoForAutoSelect(SerialDataSource source) {
         return;
     case SerialDataSource::serial:
         appendProtocolLog(QStringLiteral("ECHO 来自 CDC，选择 UART CDC，断开 BLE"));
-        QObject::disconnect(bleScanConnection_);
+        endScanMatch();
         bluetooth_->stopScan();
         bluetooth_->disconnect();
         clearSavedBluetoothDevice();
         return;
     case SerialDataSource::bluetooth:
         appendProtocolLog(QStringLiteral("ECHO 来自 BLE，选择 ZE DOZ ERA，断开 CDC"));
-        if (settings_.bluetoothDeviceID.isEmpty()) {
+        if (autoFoundDevice_) {
+            const BLEUARTDevice found = *std::exchange(autoFoundDevice_, std::nullopt);
+            saveBluetoothDevice(found);
+            if (settings_.bluetoothDeviceID != found.id) {
+                // Not saved (the store failed and says so), yet the link is this one.
+                selectBluetoothInSerial(found.id, found.name);
+            }
+        } else if (settings_.bluetoothDeviceID.isEmpty()) {
             serial.disconnect();
         } else {
             selectBluetoothInSerial(settings_.bluetoothDeviceID, settings_.bluetoothDeviceName);
@@ -290,22 +323,31 @@ void AppModel::connectBluetooth() {
         setErrorMessage(QStringLiteral("未选择蓝牙设备"));
         return;
     }
+    connectBluetoothDevice(settings_.bluetoothDeviceID);
+}
+
+void AppModel::connectBluetoothDevice(const QString& id) {
     QPointer<AppModel> self(this);
     bluetooth_->connect(
-        settings_.bluetoothDeviceID,
+        id,
         [self](const QByteArray& frame) {
             if (self) {
                 self->stack_->service().receiveBluetoothData(frame);
             }
         },
         [self](const BLEUARTDevice& device) {
-            if (self) {
-                self->saveBluetoothDevice(device, self->isAutoSelecting_);
+            if (!self) {
+                return;
             }
+            if (self->autoFoundDevice_ && self->autoFoundDevice_->id == device.id) {
+                self->autoFoundDevice_ = device; // still up to the first probe
+                return;
+            }
+            self->saveBluetoothDevice(device);
         });
 }
 
-void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device, bool found) {
+void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device) {
     setErrorMessage({});
     const QString id = device ? device->id : QString();
     const QString name = device ? device->name : QString();
@@ -316,14 +358,8 @@ void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device, b
     bluetooth_->setAutoConnectDeviceID(id);
     persistSettings(updated);
     setSettings(updated);
+    endScanMatch();
     SerialService& serial = stack_->service();
-    if (found && isAutoSelecting_) {
-        // The first probe decides; until then the serial port stays open and selected, so
-        // that a probe over it can still win and keep it.
-        serial.setSelectedBluetoothDeviceID({});
-        serial.setSelectedBluetoothDeviceName({});
-        return;
-    }
     if (id.isEmpty()) {
         serial.setSelectedPath({});
         serial.setSelectedBluetoothDeviceID({});
@@ -334,20 +370,20 @@ void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device, b
     selectBluetoothInSerial(id, name);
 }
 
+void AppModel::endScanMatch() {
+    QObject::disconnect(bleScanConnection_);
+    autoFoundDevice_.reset();
+}
+
 void AppModel::clearSavedBluetoothDevice() {
     AppSettings updated = settings_;
     updated.bluetoothDeviceID.clear();
     updated.bluetoothDeviceName.clear();
-    // A device found by the scan while the serial link was still being tried took the
-    // port's place in the settings; the serial link won, so its port is kept.
-    SerialService& serial = stack_->service();
-    if (updated.serialPort.isEmpty()) {
-        updated.serialPort = serial.selectedPath();
-    }
     persistSettings(updated);
     setSettings(updated);
     setPortConfigured(!updated.serialPort.isEmpty());
     bluetooth_->setAutoConnectDeviceID(std::nullopt);
+    SerialService& serial = stack_->service();
     serial.setSelectedBluetoothDeviceID({});
     serial.setSelectedBluetoothDeviceName({});
 }
@@ -360,6 +396,7 @@ void AppModel::selectSerialPort(const QString& path) {
     updated.bluetoothDeviceName.clear();
     persistSettings(updated);
     setSettings(updated);
+    endScanMatch();
     setPortConfigured(!path.isEmpty());
     SerialService& serial = stack_->service();
     serial.setSelectedPath(path);
@@ -393,6 +430,7 @@ void AppModel::saveSettings(AppSettings updated) {
     }
     persistSettings(updated);
     setSettings(updated);
+    endScanMatch();
     setSerialDebugLogEnabledValue(updated.serialDebugLogEnabled);
     setPortConfigured(!updated.serialPort.isEmpty() || !updated.bluetoothDeviceID.isEmpty());
     SerialService& serial = stack_->service();

@@ -87,9 +87,7 @@ public:
     void reconnectSerial();
     void connectBluetooth();
     void saveSettings(AppSettings settings);
-    void saveBluetoothDevice(const std::optional<BLEUARTDevice>& device) {
-        saveBluetoothDevice(device, false);
-    }
+    void saveBluetoothDevice(const std::optional<BLEUARTDevice>& device);
     // Stops the clipboard poll and the serial service; harmless when repeated.
     void shutdown();
 
@@ -155,9 +153,10 @@ private:
     void applyStoredAutostart();
     void appendProtocolLog(const QString& message);
     void selectBluetoothInSerial(const QString& id, const QString& name);
-    // `found` is true for the device the automatic selection's scan found: the first probe
-    // decides about the links then, not the save.
-    void saveBluetoothDevice(const std::optional<BLEUARTDevice>& device, bool found);
+    void connectBluetoothDevice(const QString& id);
+    // A link has been chosen (by the user or by the first probe): the start-up scan no
+    // longer connects what it finds, and nothing is left for the first probe to save.
+    void endScanMatch();
 
     void persistSettings(const AppSettings& settings);
     void setSettings(const AppSettings& settings);
@@ -193,6 +192,9 @@ private:
     int clipboardTransferProgress_ = 0;
 
     QMetaObject::Connection bleScanConnection_;
+    // The bridge the start-up scan found by its name and connected; saved as the chosen
+    // device only if the first probe comes over it.
+    std::optional<BLEUARTDevice> autoFoundDevice_;
     bool isAutoSelecting_ = false;
     bool hasStarted_ = false;
     bool isShutDown_ = false;

@@ -163,15 +163,28 @@ void BluetoothService::centralStateChanged(State state) {
     setStatusText(status);
     if (state == State::poweredOn) {
         startScan();
-        if (autoConnectDeviceID_) {
-            // Give the scan a moment to see the saved device before the owner connects it.
-            autoConnectTimer_ = timers_(autoConnectDelay, [this] {
-                if (onAutoConnect_) {
-                    onAutoConnect_();
-                }
-            });
-        }
+        scheduleAutoConnect();
     }
+}
+
+void BluetoothService::requestAutoConnect() {
+    assertMainThread();
+    if (central_ && central_->state() == State::poweredOn) {
+        scheduleAutoConnect();
+    }
+}
+
+void BluetoothService::scheduleAutoConnect() {
+    if (!autoConnectDeviceID_ || autoConnectDeviceID_->isEmpty()) {
+        return;
+    }
+    // Give the scan a moment to see the saved device before the owner connects it. A
+    // second request before then replaces the first: the owner is asked once.
+    autoConnectTimer_ = timers_(autoConnectDelay, [this] {
+        if (onAutoConnect_) {
+            onAutoConnect_();
+        }
+    });
 }
 
 void BluetoothService::startScan() {

@@ -100,8 +100,12 @@ public:
     static QString formatBLEError(const std::optional<BLEError>& error);
 
     // ---- Owner's settings -------------------------------------------------------------
-    // When set (an empty text counts), powering on asks the owner to connect after a moment.
+    // When set and not empty, powering on asks the owner to connect after a moment. An empty
+    // text means no device: a program with only a serial port never hears the request.
     void setAutoConnectDeviceID(std::optional<QString> id) { autoConnectDeviceID_ = std::move(id); }
+    // For an owner that learns its device only after the central may have reported power:
+    // asks as powering on would if the central is on now; otherwise the power-on will.
+    void requestAutoConnect();
     std::optional<QString> autoConnectDeviceID() const { return autoConnectDeviceID_; }
     void setOnAutoConnect(std::function<void()> callback) { onAutoConnect_ = std::move(callback); }
     // Every notification's bytes, before reassembly (for the debug log).
@@ -175,6 +179,7 @@ private:
     void flushPendingWrites();
     void drainBufferedFrames();
     void discoverBridgeServices();
+    void scheduleAutoConnect();
     void debug(const QString& line) const;
 
     const std::unique_ptr<BluetoothCentral> central_;

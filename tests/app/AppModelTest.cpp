@@ -8,6 +8,7 @@
 #include "support/FakeClipboardIO.h"
 #include "support/FakeClipboardTimers.h"
 #include "support/FakeModelTimers.h"
+#include "support/ScriptedBluetoothCentral.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -59,9 +60,11 @@ protected:
         return store ? std::move(store.value()) : nullptr;
     }
 
-    std::unique_ptr<AppModel> makeModel(const QString& port) {
+    std::unique_ptr<AppModel> makeModel(const QString& port,
+                                        std::unique_ptr<BluetoothCentral> central = nullptr) {
         AppModel::Parts parts;
         parts.serialPlatform = ProtocolStack::singlePortPlatform(port);
+        parts.bluetoothCentral = std::move(central);
         parts.clipboardIO = &io;
         parts.clipboardTimers = &clock;
         parts.timers = std::make_unique<FakeModelTimers>(clock);
@@ -314,6 +317,42 @@ TEST_F(AppModelTest, AProbeOverBluetoothHandsTheSerialServiceTheDevice) {
     EXPECT_EQ(second->serial().selectedBluetoothDeviceID(), QStringLiteral("AA:BB"));
     EXPECT_TRUE(second->serial().selectedPath().isEmpty());
     EXPECT_EQ(second->settings().bluetoothDeviceID, QStringLiteral("AA:BB"));
+}
+
+TEST_F(AppModelTest, ABridgeFoundByNameIsSavedOnlyWhenTheFirstProbeComesOverIt) {
+    const QString port = data.filePath(QStringLiteral("no-such-port"));
+    const QString found = QStringLiteral("C0:FF:EE:00:00:01");
+    {
+        auto store = openStore();
+        AppSettings settings;
+        settings.serialPort = port;
+        ASSERT_TRUE(store->saveSettings(settings));
+    }
+    const auto stored = [this] {
+        return openStore()->getSettings().value();
+    };
+    for (const SerialDataSource source : {SerialDataSource::serial, SerialDataSource::bluetooth}) {
+        auto owned = std::make_unique<ScriptedBluetoothCentral>();
+        ScriptedBluetoothCentral* central = owned.get();
+        auto model = makeModel(port, std::move(owned));
+        model->bluetooth().didDiscover({found, QStringLiteral("ZE DOZ ERA"), {}, -50, {}});
+        EXPECT_EQ(central->connectRequests, QStringList{found});
+        // Connected but not chosen: a run that ends before any probe keeps the port.
+        EXPECT_EQ(stored().serialPort, port);
+        EXPECT_TRUE(stored().bluetoothDeviceID.isEmpty());
+
+        model->handleEchoForAutoSelect(source);
+        if (source == SerialDataSource::serial) {
+            EXPECT_EQ(stored().serialPort, port);
+            EXPECT_TRUE(stored().bluetoothDeviceID.isEmpty());
+            EXPECT_EQ(central->cancelled, QStringList{found});
+        } else {
+            EXPECT_TRUE(stored().serialPort.isEmpty());
+            EXPECT_EQ(stored().bluetoothDeviceID, found);
+            EXPECT_EQ(model->serial().selectedBluetoothDeviceID(), found);
+            EXPECT_TRUE(model->serial().selectedPath().isEmpty());
+        }
+    }
 }
 
 TEST_F(AppModelTest, PersistingSkipsTheSameContentWithinOneAndAHalfSeconds) {

@@ -6,8 +6,7 @@
 #include "bluetooth/BLEUUIDs.h"
 #include "protocol/FrameType.h"
 #include "protocol/ProtocolWire.h"
-
-#include <QRegularExpression>
+#include "support/ScriptedBluetoothCentral.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -32,62 +31,6 @@ const QString hxRX = BLEUUIDs::canonical(BluetoothService::hxExtRXCharacteristic
 const QString hxTX = BLEUUIDs::canonical(BluetoothService::hxExtTXCharacteristicUUID);
 const QString deviceA = QStringLiteral("AA:BB:CC:DD:EE:01");
 const QString deviceB = QStringLiteral("AA:BB:CC:DD:EE:02");
-
-class ScriptedCentral : public BluetoothCentral {
-public:
-    void setDelegate(Delegate* d) override { delegate = d; }
-    State state() const override { return currentState; }
-    std::optional<QString> canonicalIdentifier(const QString& text) const override {
-        static const QRegularExpression address(QStringLiteral("^([0-9A-F]{2}:){5}[0-9A-F]{2}$"));
-        const QString upper = text.toUpper();
-        return address.match(upper).hasMatch() ? std::optional(upper) : std::nullopt;
-    }
-    void scanForPeripherals() override { ++scansStarted; }
-    void stopScan() override { ++scansStopped; }
-    bool isKnownPeripheral(const QString& id) override { return known.contains(id); }
-    QStringList connectedPeripherals(const QStringList& services) override {
-        connectedQueryServices = services;
-        return systemConnected;
-    }
-    bool isPeripheralConnected(const QString& id) override { return systemConnected.contains(id); }
-    void connectPeripheral(const QString& id) override { connectRequests.append(id); }
-    void cancelPeripheralConnection(const QString& id) override { cancelled.append(id); }
-    void discoverServices(const QString& id, const QStringList& services) override {
-        serviceDiscoveries.append(id + QStringLiteral(" ") + services.join(u','));
-    }
-    void discoverCharacteristics(const QString&, const QString& service,
-                                 const QStringList& characteristics) override {
-        characteristicDiscoveries.append(service + QStringLiteral(" ") +
-                                         characteristics.join(u','));
-    }
-    void setNotifyValue(const QString&, const Characteristic& c, bool enabled) override {
-        if (enabled) {
-            notifying.append(c);
-        }
-    }
-    int maximumWriteLength(const QString&, const Characteristic&) override { return writeLength; }
-    void writeWithoutResponse(const QString& id, const Characteristic& c,
-                              QByteArrayView bytes) override {
-        EXPECT_EQ(id, writeTarget);
-        writes.append({c, bytes.toByteArray()});
-    }
-
-    Delegate* delegate = nullptr;
-    State currentState = State::poweredOn;
-    QStringList known;
-    QStringList systemConnected;
-    QStringList connectedQueryServices;
-    int scansStarted = 0;
-    int scansStopped = 0;
-    QStringList connectRequests;
-    QStringList cancelled;
-    QStringList serviceDiscoveries;
-    QStringList characteristicDiscoveries;
-    QList<Characteristic> notifying;
-    int writeLength = 20;
-    QString writeTarget = deviceA;
-    QList<std::pair<Characteristic, QByteArray>> writes;
-};
 
 // Timers that fire only when the test fires them.
 struct ManualTimers {
@@ -128,8 +71,9 @@ struct ManualTimers {
 class BluetoothServiceTest : public ::testing::Test {
 protected:
     BluetoothServiceTest() {
-        auto owned = std::make_unique<ScriptedCentral>();
+        auto owned = std::make_unique<ScriptedBluetoothCentral>();
         central = owned.get();
+        central->writeTarget = deviceA;
         service = std::make_unique<BluetoothService>(
             std::move(owned),
             BluetoothService::Callbacks{{},
@@ -159,7 +103,7 @@ protected:
     }
 
     ManualTimers timers;
-    ScriptedCentral* central = nullptr;
+    ScriptedBluetoothCentral* central = nullptr;
     std::unique_ptr<BluetoothService> service;
     QStringList logLines;
     QStringList warnings;
@@ -195,7 +139,8 @@ TEST_F(BluetoothServiceTest, EveryCentralStateSetsBothTextsAndActs) {
     }
     EXPECT_EQ(central->scansStarted, 0);
 
-    // Power on: a scan starts; the saved device is asked for a second later.
+    // Power on: a scan starts; with no saved device (an empty identifier) nobody is asked
+    // to connect.
     int autoConnects = 0;
     service->setAutoConnectDeviceID(QString());
     service->setOnAutoConnect([&] { ++autoConnects; });
@@ -205,6 +150,13 @@ TEST_F(BluetoothServiceTest, EveryCentralStateSetsBothTextsAndActs) {
     EXPECT_EQ(service->statusText(), "正在扫描 BLE 设备…");
     EXPECT_TRUE(service->isScanning());
     EXPECT_EQ(central->scansStarted, 1);
+    EXPECT_EQ(timers.fire(BluetoothService::autoConnectDelay), 0);
+
+    // A device the owner names only after the power-on is asked for a second later, once
+    // however often the owner asks.
+    service->setAutoConnectDeviceID(deviceA);
+    service->requestAutoConnect();
+    service->requestAutoConnect();
     EXPECT_EQ(autoConnects, 0);
     EXPECT_EQ(timers.fire(BluetoothService::autoConnectDelay), 1);
     EXPECT_EQ(autoConnects, 1);

@@ -242,7 +242,9 @@ TEST_F(SettingsPanelTest, SavedDeviceMissingFromTheScanStillConnectsDirectly) {
     BluetoothSettingsSection& section = *view->bluetoothSection();
     view->setSection(SettingsPanelView::SettingsSection::bluetooth);
     ASSERT_TRUE(section.isVisible());
-    EXPECT_EQ(child<QLabel>(&section, "authorization")->text(), "权限：已授权");
+    // BlueZ answers in its own time; the page follows.
+    EXPECT_TRUE(waitUntil(
+        [&] { return child<QLabel>(&section, "authorization")->text() == "权限：已授权"; }));
 
     // Chosen from the scan and saved, as a user did in an earlier session.
     QComboBox* picker = section.devicePicker();

@@ -18,6 +18,8 @@ Commands on standard input, one per line:
                             local, remote, authentication (BlueZ's Disconnected reasons)
   power on|off              switches the adapter on or off
   adapter remove|add        unplugs or plugs the adapter
+  stall <ms>                BlueZ answers nothing for this long, as a hung bluetoothd;
+                            "STALLED" on standard output says it has begun
   quit
 """
 
@@ -29,6 +31,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import time
 import tty
 
 try:
@@ -337,6 +340,9 @@ class StandIn:
             self.template.AddAdapter(self.root, "hci0", "orvane-standin")
         elif words[:1] == ["power"] and len(words) == 2:
             self.set_powered(words[1] == "on")
+        elif words[:1] == ["stall"] and len(words) == 2:
+            print("STALLED", flush=True)
+            time.sleep(int(words[1]) / 1000)
         elif words[:1] == ["drop"] and len(words) == 3:
             path = "/org/bluez/hci0/dev_" + words[1].upper().replace(":", "_")
             device = mockobject.objects.get(path)

@@ -6,6 +6,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QMap>
 #include <QVariantMap>
 
@@ -27,22 +28,52 @@ Q_DECLARE_METATYPE(orvane::ManagedObjects)
 
 namespace orvane {
 
-BluezObjectTree BluezObjectTree::read(QDBusConnection bus, int timeoutMs) {
-    BluezObjectTree tree;
-    if (!bus.isConnected()) {
-        return tree;
-    }
+namespace {
+
+void registerTypes() {
     static const bool registered = [] {
         qDBusRegisterMetaType<InterfaceMap>();
         qDBusRegisterMetaType<ManagedObjects>();
         return true;
     }();
     Q_UNUSED(registered);
+}
 
-    const QDBusMessage call = QDBusMessage::createMethodCall(
-        bluezService, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-        QStringLiteral("GetManagedObjects"));
-    const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
+QDBusMessage managedObjectsCall() {
+    return QDBusMessage::createMethodCall(bluezService, QStringLiteral("/"),
+                                          QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+                                          QStringLiteral("GetManagedObjects"));
+}
+
+} // namespace
+
+BluezObjectTree BluezObjectTree::read(QDBusConnection bus, int timeoutMs) {
+    if (!bus.isConnected()) {
+        return {};
+    }
+    registerTypes();
+    return fromReply(bus.call(managedObjectsCall(), QDBus::Block, timeoutMs));
+}
+
+void BluezObjectTree::readAsync(QDBusConnection bus, QObject* context,
+                                std::function<void(const BluezObjectTree&)> done, int timeoutMs) {
+    if (!bus.isConnected()) {
+        done({});
+        return;
+    }
+    registerTypes();
+    auto* watcher =
+        new QDBusPendingCallWatcher(bus.asyncCall(managedObjectsCall(), timeoutMs), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
+                     [watcher, done = std::move(done)] {
+                         watcher->deleteLater();
+                         done(fromReply(watcher->reply()));
+                     });
+}
+
+BluezObjectTree BluezObjectTree::fromReply(const QDBusMessage& reply) {
+    registerTypes();
+    BluezObjectTree tree;
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
         const QDBusError error(reply);
         tree.access = error.type() == QDBusError::AccessDenied ? Access::denied : Access::absent;

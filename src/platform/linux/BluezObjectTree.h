@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
+
+class QObject;
 
 namespace orvane {
 
@@ -44,6 +48,14 @@ struct BluezObjectTree {
 
     // Reads the tree; waits at most `timeoutMs` for BlueZ.
     static BluezObjectTree read(QDBusConnection bus, int timeoutMs = 2000);
+    // Asks for the tree without waiting: `done` gets it from `context`'s event loop once
+    // BlueZ answers (or the call times out), and never after `context` is gone. Without a
+    // bus it runs at once, with an absent BlueZ.
+    static void readAsync(QDBusConnection bus, QObject* context,
+                          std::function<void(const BluezObjectTree&)> done, int timeoutMs = 25000);
+
+    // The tree in a reply to GetManagedObjects, or why there is none.
+    static BluezObjectTree fromReply(const QDBusMessage& reply);
 
     std::optional<Device> device(const QString& address) const;
     // The characteristic with this UUID under the device's object path.

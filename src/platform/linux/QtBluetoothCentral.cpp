@@ -63,7 +63,17 @@ QtBluetoothCentral::QtBluetoothCentral(Log warn, QObject* parent)
 }
 
 void QtBluetoothCentral::probeBluez() {
-    const BluezObjectTree tree = BluezObjectTree::read(bus_);
+    // A hung bluetoothd must not hold up the caller (the program's start above all): the
+    // state stays as it is until BlueZ answers, and only the newest look counts.
+    const quint64 probe = ++probeCount_;
+    BluezObjectTree::readAsync(bus_, this, [this, probe](const BluezObjectTree& tree) {
+        if (probe == probeCount_) {
+            applyBluezTree(tree);
+        }
+    });
+}
+
+void QtBluetoothCentral::applyBluezTree(const BluezObjectTree& tree) {
     State state = State::unsupported;
     QString path;
     QString address;

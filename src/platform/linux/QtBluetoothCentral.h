@@ -20,16 +20,19 @@ class QBluetoothDeviceDiscoveryAgent;
 
 namespace orvane {
 
+struct BluezObjectTree;
+
 // The BLE central on BlueZ through Qt Bluetooth: low-energy discovery, one
 // QLowEnergyController at a time, GATT discovery without reading values, notifications
 // through the 0x2902 descriptor and writes without response. Peripherals are named by
 // their BlueZ address ("AA:BB:CC:DD:EE:FF").
 //
 // BlueZ is asked directly over the system bus (BluezObjectTree) for what Qt does not
-// report there: whether BlueZ is present and lets us in (checked at construction without
-// touching Qt Bluetooth, so a machine without Bluetooth answers "unsupported" at once, and
-// again whenever BlueZ or an adapter comes or goes), adapter power changes, devices connected at
-// the system level, the characteristics' MTU and BlueZ's reason for a disconnection.
+// report there: whether BlueZ is present and lets us in (asked at construction without
+// touching Qt Bluetooth and without waiting for the answer, so a machine without Bluetooth
+// comes to "unsupported" soon and a hung bluetoothd holds nothing up; asked again whenever
+// BlueZ or an adapter comes or goes), adapter power changes, devices connected at the system
+// level, the characteristics' MTU and BlueZ's reason for a disconnection.
 //
 // Main thread only, like every Qt Bluetooth object.
 class QtBluetoothCentral final : public QObject, public BluetoothCentral {
@@ -83,8 +86,10 @@ private:
         std::optional<BLEError> closeError;
     };
 
-    // Looks at BlueZ afresh: which adapter we use and the state that follows.
+    // Looks at BlueZ afresh, without waiting for it: which adapter we use and the state
+    // that follows, applied when the answer comes.
     void probeBluez();
+    void applyBluezTree(const BluezObjectTree& tree);
     void setState(State state);
     void report(std::function<void(Delegate&)> event);
     void warn(const QString& line) const;
@@ -103,7 +108,8 @@ private:
     const Log warn_;
     QDBusConnection bus_;
     Delegate* delegate_ = nullptr;
-    State state_ = State::unknown;
+    State state_ = State::unknown; // until BlueZ has answered
+    quint64 probeCount_ = 0;
     QString adapterPath_;
     QString adapterAddress_;
     std::unique_ptr<QDBusServiceWatcher> bluezWatcher_;
