@@ -290,12 +290,8 @@ void AppModel::handleEchoForAutoSelect(SerialDataSource source) {
     case SerialDataSource::bluetooth:
         appendProtocolLog(QStringLiteral("ECHO 来自 BLE，选择 ZE DOZ ERA，断开 CDC"));
         if (autoFoundDevice_) {
-            const BLEUARTDevice found = *std::exchange(autoFoundDevice_, std::nullopt);
-            saveBluetoothDevice(found);
-            if (settings_.bluetoothDeviceID != found.id) {
-                // Not saved (the store failed and says so), yet the link is this one.
-                selectBluetoothInSerial(found.id, found.name);
-            }
+            // Saved (or, without a store, held for this run) and made the link.
+            saveBluetoothDevice(*std::exchange(autoFoundDevice_, std::nullopt));
         } else if (settings_.bluetoothDeviceID.isEmpty()) {
             serial.disconnect();
         } else {
