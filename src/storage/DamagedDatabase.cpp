@@ -26,8 +26,9 @@ bool exists(const QString& path) {
 }
 
 bool isFree(const QString& aside) {
-    if (exists(aside))
+    if (exists(aside)) {
         return false;
+    }
     return std::none_of(kCompanions.begin(), kCompanions.end(),
                         [&](const char* suffix) { return exists(aside + QLatin1String(suffix)); });
 }
@@ -52,19 +53,23 @@ Result<QString, StoreError> moveAside(const QString& databasePath, qint64 nowMs)
     const QString base = asideName(databasePath, nowMs);
     QString aside = base;
     for (int n = 2; !isFree(aside); ++n) {
-        if (n > kMaxAttempts)
+        if (n > kMaxAttempts) {
             return fail(StoreError::message(QStringLiteral("无法移走损坏的数据库: 名称已被占用")));
+        }
         aside = base + QLatin1Char('-') + QString::number(n);
     }
     for (const char* suffix : kCompanions) {
         const QString companion = databasePath + QLatin1String(suffix);
-        if (!exists(companion))
+        if (!exists(companion)) {
             continue;
-        if (auto moved = move(companion, aside + QLatin1String(suffix)); !moved)
+        }
+        if (auto moved = move(companion, aside + QLatin1String(suffix)); !moved) {
             return fail(moved.error());
+        }
     }
-    if (auto moved = move(databasePath, aside); !moved)
+    if (auto moved = move(databasePath, aside); !moved) {
         return fail(moved.error());
+    }
     return aside;
 }
 
