@@ -22,6 +22,7 @@ public:
     QMap<QString, QString> occupiers;
     QMap<QString, QStringList> sharers; // programs that also have a port open
     mutable int openAttempts = 0;
+    mutable int openerScans = 0; // each a walk through every process on a real system
 
     std::optional<QStringList> listDeviceNodes() const override {
         std::lock_guard lock(mutex);
@@ -51,6 +52,7 @@ public:
     }
     QStringList otherOpeners(const QString& path) const override {
         std::lock_guard lock(mutex);
+        ++openerScans;
         return sharers.value(path);
     }
     bool tryOpenExclusive(const QString&) const override {
