@@ -425,7 +425,9 @@ void SerialConnectionController::runPeriodicHealthCheckLocked() {
     if (!active_ || stopping_) {
         return;
     }
-    if (registry_.isStale()) {
+    // While the link holds its port and hot-plug events report every port that comes or
+    // goes, listing the device directories again would only find what is already known.
+    if (registry_.isStale() && !(isLinkLiveLocked() && host_.portChangesReported())) {
         publishPortsLocked(registry_.currentPortList(true));
     }
     if (!selectedPathLocked_.isEmpty()) {

@@ -125,6 +125,10 @@ bool SerialService::transferReceiveActive() const {
     return check && check();
 }
 
+bool SerialService::portChangesReported() const {
+    return hotplug_ && hotplug_->isWatching();
+}
+
 void SerialService::publishConnectionState(bool live, const QString& statusText) {
     postToMain([this, live, statusText] { applyConnectionState(live, statusText); });
 }

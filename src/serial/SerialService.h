@@ -228,6 +228,7 @@ private:
     // ---- SerialConnectionHost (called on the I/O queue) ----
     Selection selection() const override;
     bool transferReceiveActive() const override;
+    bool portChangesReported() const override;
     void publishConnectionState(bool live, const QString& statusText) override;
     void publishDisconnected(const QString& statusText) override;
     void publishConnecting(const QString& path) override;

@@ -50,6 +50,17 @@ protected:
         return next ? duration_cast<milliseconds>(*next - clock_.now()) : 0ms;
     }
 
+    void healthChecks(int count) {
+        for (int check = 0; check < count; ++check) {
+            clock_.advance(timings_.healthCheckInterval);
+            controller_.runPeriodicHealthCheckLocked();
+        }
+    }
+    int listings() const {
+        std::lock_guard lock(source_->mutex);
+        return source_->listings;
+    }
+
     // Lets the wait run out and runs the periodic check that makes the next attempt.
     void checkAfterTheWait() {
         if (const auto next = controller_.nextReconnectAllowedAt()) {
@@ -212,6 +223,21 @@ TEST_F(SerialConnectionControllerTest, AMissingDeviceIsReportedOnceAndAwaitedBri
     EXPECT_LE(currentWait(), 500ms);
 }
 
+TEST_F(SerialConnectionControllerTest, AHeldLinkListsNoPortsWhileHotplugEventsReportThem) {
+    host_.changesReported = true;
+    controller_.startReconnectLoopLocked();
+    ASSERT_TRUE(controller_.isLinkLiveLocked());
+    const int listed = listings();
+    healthChecks(15);
+    EXPECT_EQ(listings(), listed);
+    EXPECT_TRUE(host_.live);
+
+    // Without them the list is refreshed once it is old.
+    host_.changesReported = false;
+    healthChecks(3);
+    EXPECT_EQ(listings(), listed + 1);
+}
+
 class SerialConnectionControllerOpenersTest : public SerialConnectionControllerTest {
 protected:
     void SetUp() override {
@@ -225,12 +251,6 @@ protected:
     int scans() const {
         std::lock_guard lock(source_->mutex);
         return source_->openerScans;
-    }
-    void healthChecks(int count) {
-        for (int check = 0; check < count; ++check) {
-            clock_.advance(timings_.healthCheckInterval);
-            controller_.runPeriodicHealthCheckLocked();
-        }
     }
 
     testing::FakeSerialPortOpenWatches watches_;
