@@ -2,6 +2,7 @@
 
 #include "common/SystemErrorText.h"
 #include "platform/linux/InotifyDeviceWatch.h"
+#include "platform/linux/InotifyPortOpenWatch.h"
 #include "platform/linux/LinuxSerialDeviceSource.h"
 #include "platform/linux/PosixSerialPortIO.h"
 #include "storage/ClipboardRecordMapping.h"
@@ -21,6 +22,9 @@ SerialService::Platform platformFor(LinuxSerialDeviceSource::Config config, bool
     auto source = std::make_shared<LinuxSerialDeviceSource>(std::move(config));
     SerialService::Platform platform;
     platform.devices = source;
+    platform.openWatch = [] {
+        return std::make_unique<InotifyPortOpenWatch>();
+    };
     if (watch) {
         platform.watch = std::make_unique<InotifyDeviceWatch>(source->watchedDirectories());
     }

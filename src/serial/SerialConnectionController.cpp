@@ -71,6 +71,7 @@ void SerialConnectionController::shutdownLocked() {
 void SerialConnectionController::releaseLocked() {
     assertOnQueue();
     ioConnected_ = false;
+    closeOpenWatchLocked();
     if (SessionPtr session = std::exchange(session_, nullptr)) {
         session->close(false);
     }
@@ -283,7 +284,7 @@ void SerialConnectionController::noteConnectedLocked() {
         setConnectHintLocked(QString());
     }
     sharedOpenerHint_.clear();
-    checkOtherOpenersLocked();
+    armOpenWatchLocked();
     syncUIConnectionStateLocked();
 }
 
@@ -370,6 +371,7 @@ void SerialConnectionController::closeSessionLocked(const SessionPtr& session) {
 }
 
 SerialConnectionController::SessionPtr SerialConnectionController::dropSessionLocked() {
+    closeOpenWatchLocked();
     // Whatever else had the port open shares nothing with us any more.
     if (!sharedOpenerHint_.isEmpty()) {
         if (connectHintLocked_ == sharedOpenerHint_) {
@@ -378,29 +380,6 @@ SerialConnectionController::SessionPtr SerialConnectionController::dropSessionLo
         sharedOpenerHint_.clear();
     }
     return std::exchange(session_, nullptr);
-}
-
-void SerialConnectionController::checkOtherOpenersLocked() {
-    if (!isLinkLiveLocked()) {
-        return;
-    }
-    // A tty may be open in several processes; one that does not lock it (a terminal program
-    // with default settings) reads from the same line, and whatever it reads is lost to us.
-    // The link stays up, the user is told who it is for as long as it lasts.
-    const QString path = session_->path();
-    const QStringList openers = devices_.otherOpeners(path);
-    const QString hint =
-        openers.isEmpty() ? QString() : Tracking::sharedPortHint(openers.first(), path);
-    if (hint == sharedOpenerHint_) {
-        return;
-    }
-    const QString previous = std::exchange(sharedOpenerHint_, hint);
-    if (!hint.isEmpty()) {
-        host_.log(QStringLiteral("WRN"), hint);
-        setConnectHintLocked(hint);
-    } else if (connectHintLocked_ == previous) {
-        setConnectHintLocked(QString());
-    }
 }
 
 void SerialConnectionController::teardownSessionLocked() {
@@ -446,7 +425,9 @@ void SerialConnectionController::runPeriodicHealthCheckLocked() {
     if (!active_ || stopping_) {
         return;
     }
-    if (registry_.isStale()) {
+    // While the link holds its port and hot-plug events report every port that comes or
+    // goes, listing the device directories again would only find what is already known.
+    if (registry_.isStale() && !(isLinkLiveLocked() && host_.portChangesReported())) {
         publishPortsLocked(registry_.currentPortList(true));
     }
     if (!selectedPathLocked_.isEmpty()) {
@@ -462,7 +443,7 @@ void SerialConnectionController::runPeriodicHealthCheckLocked() {
         noteFatalSessionLossLocked();
         host_.requestDrain(session_);
         if (session_->readerRunning()) {
-            checkOtherOpenersLocked();
+            followOtherOpenersLocked();
             syncUIConnectionStateLocked();
             if (isLinkLiveLocked()) {
                 return;

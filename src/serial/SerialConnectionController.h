@@ -7,6 +7,7 @@
 #include "serial/SerialDisconnectReason.h"
 #include "serial/SerialPortError.h"
 #include "serial/SerialPortHotplug.h"
+#include "serial/SerialPortOpenWatch.h"
 #include "serial/SerialPortRegistry.h"
 #include "serial/SerialPortSession.h"
 #include "serial/SerialReconnectPolicy.h"
@@ -24,7 +25,8 @@ namespace orvane {
 // Keeps a serial port session open on the selected path while the user wants a connection
 // and no Bluetooth device is chosen: connection attempts with retries, the back-off after
 // a failed or ended session, the periodic and ECHO health checks, following a device that
-// re-enumerated under a new path, hot-plug reactions, the connect hint and the status line.
+// re-enumerated under a new path, hot-plug reactions, the connect hint and the status line,
+// and a warning while another program shares the connected port.
 //
 // Runs on the I/O queue: every method whose name ends in "Locked" must be called there
 // (asserted in debug builds when a queue is given) and relies on it for exclusion. The
@@ -36,11 +38,21 @@ public:
     using SessionFactory =
         std::function<std::unique_ptr<SerialPortSession>(const QString& path, qint64 baudRate)>;
 
+    using OpenWatchFactory = std::function<std::unique_ptr<SerialPortOpenWatch>()>;
+    // Queues a task to run on the I/O queue later.
+    using QueuePoster = std::function<void(std::function<void()>)>;
+
     // `ioQueue` may be null: tests drive the controller from their own thread.
     SerialConnectionController(SerialConnectionHost& host, SerialPortRegistry& registry,
                                SessionFactory openSession, SerialClock& clock,
                                const SerialServiceTimings& timings,
                                const WorkQueue* ioQueue = nullptr);
+
+    // Who else has the connected port open is looked up when a watch made by `makeWatch`
+    // reports an open or close of its node; `post` carries those reports to the I/O queue.
+    // Without one (or when watching fails) it is looked up at every periodic health check.
+    // Call before the first operation.
+    void setOpenWatch(OpenWatchFactory makeWatch, QueuePoster post);
 
     // ---- Operations (I/O queue) ----
     // Publishes the ports, restarts the back-off and makes a first attempt.
@@ -105,7 +117,12 @@ private:
     void disconnectLocked();
     void forceDisconnectLocked(const SerialDisconnectReason& reason, bool log);
     void noteFatalSessionLossLocked();
+    // Other programs with the port open.
     void checkOtherOpenersLocked();
+    void followOtherOpenersLocked();
+    void armOpenWatchLocked();
+    void closeOpenWatchLocked();
+    void handleOpenWatchEventsLocked(quint64 generation, const SerialPortOpenWatch::Events& events);
     void logReconnectWaitLocked();
     void logReconnectAttemptLocked(const QString& path);
     void setUserWantsConnectionLocked(bool wants);
@@ -131,6 +148,8 @@ private:
     SerialClock& clock_;
     const SerialServiceTimings& timings_;
     const WorkQueue* const ioQueue_;
+    OpenWatchFactory makeOpenWatch_;
+    QueuePoster postToQueue_;
 
     std::atomic<bool> ioConnected_{false};
     std::atomic<bool> active_{false};
@@ -144,6 +163,9 @@ private:
     QString selectedPathLocked_;
     QString connectHintLocked_;
     QString sharedOpenerHint_; // set while another program has the connected port open
+    std::unique_ptr<SerialPortOpenWatch> openWatch_; // while the link is live on its node
+    quint64 openWatchGeneration_ = 0;                // tells reports of a closed watch apart
+    bool openerRecheckDue_ = false;
     std::optional<SerialClock::TimePoint> lastDisconnectAt_;
     std::optional<SerialClock::TimePoint> nextReconnectAllowedAt_; // none: the distant past
     SerialDisconnectReason lastDisconnectReason_;

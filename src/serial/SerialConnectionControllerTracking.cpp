@@ -47,11 +47,15 @@ bool SerialConnectionController::isLinkLiveLocked() const {
 // ---- Migration, missing port, hints ------------------------------------------------------
 
 bool SerialConnectionController::attemptPortMigrationIfNeededLocked() {
-    const auto list = registry_.currentPortList(true);
     const QString previous = selectedPathLocked_;
     if (previous.isEmpty()) {
         return false;
     }
+    // A session holding the port answers for it: no enumeration needed to know it is there.
+    if (sessionHoldsSelectedPortLocked()) {
+        return true;
+    }
+    const auto list = registry_.currentPortList(true);
     if (isTargetPortReachableLocked()) {
         return true;
     }

@@ -30,6 +30,9 @@ public:
     // A TRANS receive is running / the depth of exclusive (bulk) sends.
     virtual bool transferReceiveActive() const = 0;
     virtual qint64 exclusiveSendDepth() const = 0;
+    // Hot-plug events report every port that comes or goes, so the known port list stays
+    // current without enumerating again.
+    virtual bool portChangesReported() const = 0;
 
     // The link's state and status line.
     virtual void publishConnectionState(bool live, const QString& statusText) = 0;

@@ -18,7 +18,8 @@ public:
     // open watch returns true. Called on the watching thread.
     virtual bool open() = 0;
 
-    // Blocks at most `timeoutMs` (>= 0). Called on the watching thread, after open().
+    // Blocks at most `timeoutMs`, or until a change or wake() when it is negative. Called on
+    // the watching thread, after open().
     virtual Wait waitForChange(int timeoutMs) = 0;
 
     // Makes the current or the next waitForChange return `woken`. Any thread.

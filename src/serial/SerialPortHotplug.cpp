@@ -65,6 +65,7 @@ void SerialPortHotplug::run() {
         SerialDiagnostics::error(QStringLiteral("hotplug: add matched notification failed"));
         return;
     }
+    watching_ = true;
 
     QSet<QString> reported;
     QHash<QString, QElapsedTimer> notReady; // new nodes we could not open yet, since when
@@ -113,7 +114,8 @@ void SerialPortHotplug::run() {
 
     rescan(true);
     while (!stopping_) {
-        const int timeout = notReady.isEmpty() ? idleWaitMs : notReadyRetryMs;
+        // With nothing pending only a change or stop() (through wake()) ends the wait.
+        const int timeout = notReady.isEmpty() ? -1 : notReadyRetryMs;
         const auto result = watch_->waitForChange(timeout);
         if (stopping_) {
             break;
@@ -132,6 +134,7 @@ void SerialPortHotplug::run() {
         }
         rescan(false);
     }
+    watching_ = false;
 }
 
 } // namespace orvane

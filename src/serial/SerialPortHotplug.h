@@ -45,8 +45,6 @@ public:
     static constexpr int notReadyRetryMs = 100;
     // ...and reported anyway after this long, so the user is told about the permissions.
     static constexpr int notReadyLimitMs = 3000;
-    // Upper bound of one wait while nothing is pending, so stop() is never missed.
-    static constexpr int idleWaitMs = 1000;
 
     SerialPortHotplug(std::shared_ptr<const SerialDeviceSource> source,
                       std::unique_ptr<SerialDeviceWatch> watch, QObject* parent = nullptr);
@@ -60,6 +58,8 @@ public:
     // delivered unless the object is destroyed first.
     void stop();
     bool isStarted() const { return started_; }
+    // The watch is set up and its thread waits on it: every change is reported. Any thread.
+    bool isWatching() const { return watching_; }
 
 private:
     void run();
@@ -69,6 +69,7 @@ private:
     std::unique_ptr<SerialDeviceWatch> watch_;
     std::unique_ptr<QThread> thread_;
     std::atomic<bool> stopping_ = false;
+    std::atomic<bool> watching_ = false;
     bool started_ = false;
 };
 

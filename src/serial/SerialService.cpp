@@ -31,6 +31,12 @@ SerialService::SerialService(Platform platform, SerialServiceTimings timings, QO
     SerialConnectionHost& host = *this;
     controller_ = std::make_unique<SerialConnectionController>(
         host, registry_, std::move(platform.openSession), *clock_, timings_, ioQueue_.get());
+    if (platform.openWatch) {
+        // The watch reports on a thread of its own; the controller's state is the I/O queue's.
+        controller_->setOpenWatch(
+            std::move(platform.openWatch),
+            [queue = ioQueue_.get()](std::function<void()> task) { queue->post(std::move(task)); });
+    }
     dispatcher_ = std::make_unique<SerialFrameDispatcher>(*clock_, timings_, protocolQueue_.get());
     writer_ = std::make_unique<SerialLinkWriter>(*ioQueue_, *controller_, writerLinks());
     sinkTarget_->service = this;
@@ -117,6 +123,10 @@ bool SerialService::transferReceiveActive() const {
         check = isTransferReceiveActiveCheck_;
     }
     return check && check();
+}
+
+bool SerialService::portChangesReported() const {
+    return hotplug_ && hotplug_->isWatching();
 }
 
 void SerialService::publishConnectionState(bool live, const QString& statusText) {

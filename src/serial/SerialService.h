@@ -14,6 +14,7 @@
 #include "serial/SerialLogStore.h"
 #include "serial/SerialPortHotplug.h"
 #include "serial/SerialPortInfo.h"
+#include "serial/SerialPortOpenWatch.h"
 #include "serial/SerialPortRegistry.h"
 #include "serial/SerialPortSession.h"
 #include "serial/SerialServiceTimings.h"
@@ -84,11 +85,14 @@ public:
     using SessionFactory = SerialConnectionController::SessionFactory;
 
     // What the service needs from the operating system. `watch` may be null: the service then
-    // does without hot-plug events and finds ports by its periodic checks alone. Without a
-    // clock the service uses the system's monotonic clock.
+    // does without hot-plug events and finds ports by its periodic checks alone. Without
+    // `openWatch` another program sharing the connected port is looked for at every periodic
+    // check instead of when the port is opened. Without a clock the service uses the
+    // system's monotonic clock.
     struct Platform {
         std::shared_ptr<const SerialDeviceSource> devices;
         std::unique_ptr<SerialDeviceWatch> watch;
+        SerialConnectionController::OpenWatchFactory openWatch;
         SessionFactory openSession;
         std::shared_ptr<SerialClock> clock;
     };
@@ -224,6 +228,7 @@ private:
     // ---- SerialConnectionHost (called on the I/O queue) ----
     Selection selection() const override;
     bool transferReceiveActive() const override;
+    bool portChangesReported() const override;
     void publishConnectionState(bool live, const QString& statusText) override;
     void publishDisconnected(const QString& statusText) override;
     void publishConnecting(const QString& path) override;

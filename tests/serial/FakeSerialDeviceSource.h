@@ -22,9 +22,12 @@ public:
     QMap<QString, QString> occupiers;
     QMap<QString, QStringList> sharers; // programs that also have a port open
     mutable int openAttempts = 0;
+    mutable int openerScans = 0; // each a walk through every process on a real system
+    mutable int listings = 0;    // of the device directories
 
     std::optional<QStringList> listDeviceNodes() const override {
         std::lock_guard lock(mutex);
+        ++listings;
         return nodes;
     }
     QMap<QString, std::optional<QString>> productNamesByPath() const override {
@@ -51,6 +54,7 @@ public:
     }
     QStringList otherOpeners(const QString& path) const override {
         std::lock_guard lock(mutex);
+        ++openerScans;
         return sharers.value(path);
     }
     bool tryOpenExclusive(const QString&) const override {

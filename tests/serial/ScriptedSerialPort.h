@@ -142,10 +142,12 @@ public:
     QString selectedPath;
     QStringList lines; // "<direction> <summary>", and "ERR <message>"
     QStringList migrations;
+    bool changesReported = false;
 
     Selection selection() const override { return chosen; }
     bool transferReceiveActive() const override { return false; }
     qint64 exclusiveSendDepth() const override { return 0; }
+    bool portChangesReported() const override { return changesReported; }
     void publishConnectionState(bool isLive, const QString& text) override {
         live = isLive;
         status = text;

@@ -1,6 +1,7 @@
 #include "serial/SerialConnectionController.h"
 
 #include "FakeSerialDeviceSource.h"
+#include "FakeSerialPortOpenWatches.h"
 #include "ScriptedSerialPort.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +48,17 @@ protected:
     milliseconds currentWait() const {
         const auto next = controller_.nextReconnectAllowedAt();
         return next ? duration_cast<milliseconds>(*next - clock_.now()) : 0ms;
+    }
+
+    void healthChecks(int count) {
+        for (int check = 0; check < count; ++check) {
+            clock_.advance(timings_.healthCheckInterval);
+            controller_.runPeriodicHealthCheckLocked();
+        }
+    }
+    int listings() const {
+        std::lock_guard lock(source_->mutex);
+        return source_->listings;
     }
 
     // Lets the wait run out and runs the periodic check that makes the next attempt.
@@ -209,6 +221,91 @@ TEST_F(SerialConnectionControllerTest, AMissingDeviceIsReportedOnceAndAwaitedBri
     EXPECT_EQ(host_.hint, "等待 " + acm0 + " 重新枚举…");
     EXPECT_FALSE(host_.live);
     EXPECT_LE(currentWait(), 500ms);
+}
+
+TEST_F(SerialConnectionControllerTest, AHeldLinkListsNoPortsWhileHotplugEventsReportThem) {
+    host_.changesReported = true;
+    controller_.startReconnectLoopLocked();
+    ASSERT_TRUE(controller_.isLinkLiveLocked());
+    const int listed = listings();
+    healthChecks(15);
+    EXPECT_EQ(listings(), listed);
+    EXPECT_TRUE(host_.live);
+
+    // Without them the list is refreshed once it is old.
+    host_.changesReported = false;
+    healthChecks(3);
+    EXPECT_EQ(listings(), listed + 1);
+}
+
+class SerialConnectionControllerOpenersTest : public SerialConnectionControllerTest {
+protected:
+    void SetUp() override {
+        SerialConnectionControllerTest::SetUp();
+        controller_.setOpenWatch(watches_.factory(), [](std::function<void()> task) { task(); });
+    }
+    void setSharers(const QStringList& programs) {
+        std::lock_guard lock(source_->mutex);
+        source_->sharers[acm0] = programs;
+    }
+    int scans() const {
+        std::lock_guard lock(source_->mutex);
+        return source_->openerScans;
+    }
+
+    testing::FakeSerialPortOpenWatches watches_;
+};
+
+TEST_F(SerialConnectionControllerOpenersTest, LooksForSharersOnlyWhenThePortIsOpenedOrClosed) {
+    controller_.startReconnectLoopLocked();
+    ASSERT_TRUE(controller_.isLinkLiveLocked());
+    EXPECT_TRUE(watches_.watching());
+    EXPECT_EQ(watches_.path, acm0);
+    EXPECT_EQ(scans(), 1); // whoever had it open before the watch
+    healthChecks(5);
+    EXPECT_EQ(scans(), 1);
+
+    // The opener's descriptor is not visible yet when its open is reported: the next
+    // health check looks once more, and later ones do not.
+    EXPECT_TRUE(watches_.report({.opened = true}));
+    EXPECT_EQ(scans(), 2);
+    EXPECT_TRUE(host_.hint.isEmpty());
+    setSharers({"minicom"});
+    healthChecks(3);
+    EXPECT_EQ(scans(), 3);
+    const QString hint = "minicom 也打开了 " + acm0 + "，可能会丢失数据";
+    EXPECT_EQ(host_.hint, hint);
+    EXPECT_EQ(host_.lines.filter("WRN").size(), 1);
+    EXPECT_TRUE(host_.lines.contains("WRN " + hint));
+    EXPECT_TRUE(host_.live);
+
+    setSharers({});
+    watches_.report({.closed = true});
+    EXPECT_EQ(scans(), 4);
+    EXPECT_TRUE(host_.hint.isEmpty());
+    // With nobody else known a close tells nothing new.
+    watches_.report({.closed = true});
+    healthChecks(2);
+    EXPECT_EQ(scans(), 4);
+}
+
+TEST_F(SerialConnectionControllerOpenersTest, TheWatchFollowsTheSessionAndItsNode) {
+    controller_.startReconnectLoopLocked();
+    ASSERT_TRUE(watches_.watching());
+    setSharers({"cat"});
+    // The node went away under a session that has reopened the path since: the next check
+    // watches the new node and looks at who has it.
+    watches_.report({.gone = true});
+    EXPECT_FALSE(watches_.watching());
+    healthChecks(1);
+    EXPECT_TRUE(watches_.watching());
+    EXPECT_EQ(watches_.started, 2);
+    EXPECT_EQ(scans(), 2);
+    EXPECT_EQ(host_.hint, "cat 也打开了 " + acm0 + "，可能会丢失数据");
+
+    controller_.userDisconnectLocked();
+    EXPECT_FALSE(watches_.watching());
+    EXPECT_TRUE(host_.hint.isEmpty());
 }
 
 } // namespace

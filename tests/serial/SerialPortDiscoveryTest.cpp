@@ -21,8 +21,16 @@ public:
     bool open() override { return opens; }
     Wait waitForChange(int timeoutMs) override {
         std::unique_lock lock(mutex_);
-        cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                     [&] { return changes_ || woken_; });
+        lastTimeoutMs_ = timeoutMs;
+        ++waits_;
+        const auto ready = [&] {
+            return changes_ || woken_;
+        };
+        if (timeoutMs < 0) {
+            cv_.wait(lock, ready);
+        } else {
+            cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+        }
         if (woken_) {
             woken_ = false;
             return Wait::woken;
@@ -44,12 +52,22 @@ public:
         cv_.notify_all();
     }
     bool opens = true;
+    int waits() {
+        std::lock_guard lock(mutex_);
+        return waits_;
+    }
+    int lastTimeoutMs() {
+        std::lock_guard lock(mutex_);
+        return lastTimeoutMs_;
+    }
 
 private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool changes_ = false;
     bool woken_ = false;
+    int waits_ = 0;
+    int lastTimeoutMs_ = 0;
 };
 
 TEST(SerialPortDiscoveryTest, MergesDirectoryAndRegistryAndLooksUnnamedPortsUpAgain) {
@@ -123,6 +141,16 @@ protected:
     std::unique_ptr<SerialPortHotplug> hotplug_;
     std::vector<SerialPortHotplug::Event> events_;
 };
+
+TEST_F(SerialPortHotplugTest, WaitsForAChangeWithoutTimeOutWhileNothingIsPending) {
+    EXPECT_FALSE(hotplug_->isWatching());
+    startWithOnePort();
+    EXPECT_TRUE(hotplug_->isWatching());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watch_->waits() > 0; }, 2000));
+    EXPECT_LT(watch_->lastTimeoutMs(), 0);
+    hotplug_->stop();
+    EXPECT_FALSE(hotplug_->isWatching());
+}
 
 TEST_F(SerialPortHotplugTest, NodeWithoutPermissionYetIsReportedOnceItOpens) {
     using Event = SerialPortHotplug::Event;

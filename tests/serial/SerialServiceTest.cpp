@@ -3,6 +3,7 @@
 #include "PseudoTerminalPort.h"
 #include "common/SystemErrorText.h"
 #include "platform/linux/InotifyDeviceWatch.h"
+#include "platform/linux/InotifyPortOpenWatch.h"
 #include "platform/linux/LinuxSerialDeviceSource.h"
 #include "platform/linux/PosixSerialPortIO.h"
 #include "protocol/FrameType.h"
@@ -107,6 +108,9 @@ protected:
         SerialService::Platform platform;
         platform.devices = source;
         platform.watch = std::make_unique<InotifyDeviceWatch>(source->watchedDirectories());
+        platform.openWatch = [] {
+            return std::make_unique<InotifyPortOpenWatch>();
+        };
         platform.openSession = [](const QString& path, qint64 baud) {
             SerialPortSession::Timing timing;
             timing.openAttempts = 3;
