@@ -143,11 +143,22 @@ AppStore::~AppStore() {
     });
 }
 
-Result<std::unique_ptr<AppStore>, StoreError> AppStore::open(Clock nowMs) {
+namespace {
+
+Result<QString, StoreError> defaultDatabasePath() {
     auto dir = AppFiles::appDataDir();
     if (!dir)
         return fail(StoreError::message(dir.error().description()));
-    return open(QDir(*dir).filePath(QStringLiteral("data.db")), std::move(nowMs));
+    return QDir(*dir).filePath(QStringLiteral("data.db"));
+}
+
+} // namespace
+
+Result<std::unique_ptr<AppStore>, StoreError> AppStore::open(Clock nowMs) {
+    auto path = defaultDatabasePath();
+    if (!path)
+        return fail(path.error());
+    return open(*path, std::move(nowMs));
 }
 
 Result<std::unique_ptr<AppStore>, StoreError> AppStore::open(const QString& databasePath,
@@ -161,10 +172,10 @@ Result<std::unique_ptr<AppStore>, StoreError> AppStore::open(const QString& data
 }
 
 Result<std::unique_ptr<AppStore>, StoreError> AppStore::openOrRecover(Clock nowMs) {
-    auto dir = AppFiles::appDataDir();
-    if (!dir)
-        return fail(StoreError::message(dir.error().description()));
-    return openOrRecover(QDir(*dir).filePath(QStringLiteral("data.db")), std::move(nowMs));
+    auto path = defaultDatabasePath();
+    if (!path)
+        return fail(path.error());
+    return openOrRecover(*path, std::move(nowMs));
 }
 
 Result<std::unique_ptr<AppStore>, StoreError> AppStore::openOrRecover(const QString& databasePath,

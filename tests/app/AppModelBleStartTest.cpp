@@ -34,10 +34,7 @@ protected:
         standin = new BleStandinProcess({QStringLiteral("--link"), device->link,
                                          QStringLiteral("--nordic"),
                                          deskBridge + QStringLiteral("=Desk Bridge")});
-        const QProcessEnvironment env = standin->clientEnvironment();
-        for (const char* name : {"DBUS_SYSTEM_BUS_ADDRESS", "BLUETOOTH_FORCE_DBUS_LE_VERSION"}) {
-            qputenv(name, env.value(QString::fromLatin1(name)).toUtf8());
-        }
+        standin->useInThisProcess();
     }
     static void TearDownTestSuite() {
         delete standin;

@@ -66,10 +66,7 @@ TEST(AppModelBleTest, TheFirstProbeOverBleSelectsItAndTextsGoBothWays) {
         GTEST_SKIP() << standin.skipReason().toStdString();
     }
     ASSERT_TRUE(standin.isReady()) << standin.error().toStdString();
-    const QProcessEnvironment env = standin.clientEnvironment();
-    for (const char* name : {"DBUS_SYSTEM_BUS_ADDRESS", "BLUETOOTH_FORCE_DBUS_LE_VERSION"}) {
-        qputenv(name, env.value(QString::fromLatin1(name)).toUtf8());
-    }
+    standin.useInThisProcess();
     qputenv("XDG_DATA_HOME", data.filePath(QStringLiteral("data")).toUtf8());
     qputenv("XDG_CONFIG_HOME", data.filePath(QStringLiteral("config")).toUtf8());
     QuietLine serialLine;

@@ -72,6 +72,14 @@ public:
         return env;
     }
 
+    // Points this process's own Qt Bluetooth at the stand-in.
+    void useInThisProcess() const {
+        const QProcessEnvironment env = clientEnvironment();
+        for (const char* name : {"DBUS_SYSTEM_BUS_ADDRESS", "BLUETOOTH_FORCE_DBUS_LE_VERSION"}) {
+            qputenv(name, env.value(QString::fromLatin1(name)).toUtf8());
+        }
+    }
+
     QProcess process;
     QString address;
 

@@ -38,11 +38,7 @@ protected:
             {QStringLiteral("--link"), device->link, QStringLiteral("--nordic"), nordicBridge,
              QStringLiteral("--fff0"), fff0Bridge, QStringLiteral("--unnamed"), unnamedPeripheral});
         if (standin->isReady()) {
-            const QProcessEnvironment env = standin->clientEnvironment();
-            for (const char* name :
-                 {"DBUS_SYSTEM_BUS_ADDRESS", "BLUETOOTH_FORCE_DBUS_LE_VERSION"}) {
-                qputenv(name, env.value(QString::fromLatin1(name)).toUtf8());
-            }
+            standin->useInThisProcess();
         }
     }
     static void TearDownTestSuite() {
