@@ -121,6 +121,7 @@ void BluetoothService::setConnectedDeviceID(const QString& id) {
 void BluetoothService::centralStateChanged(State state) {
     assertMainThread();
     debug(QStringLiteral("[BLE] centralManagerDidUpdateState: %1").arg(int(state)));
+    adapterState_ = state;
     QString authorization;
     QString status;
     switch (state) {

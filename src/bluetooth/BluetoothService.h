@@ -129,6 +129,9 @@ public:
     bool isConnected() const { return isConnected_; }
     QString statusText() const { return statusText_; }
     QString authorizationStatusText() const { return authorizationStatusText_; }
+    // The adapter's state as last reported to the service, the one statusText() tells of
+    // (the central's own may already be newer).
+    BluetoothCentral::State adapterState() const { return adapterState_; }
 
     // Diagnostics and tests.
     qsizetype pendingWriteCount() const { return pendingWrites_.size(); }
@@ -194,6 +197,7 @@ private:
     bool isConnected_ = false;
     QString statusText_ = QStringLiteral("未连接");
     QString authorizationStatusText_ = QStringLiteral("未请求权限");
+    BluetoothCentral::State adapterState_ = BluetoothCentral::State::unknown;
 
     std::optional<QString> autoConnectDeviceID_;
     std::function<void()> onAutoConnect_;

@@ -104,8 +104,9 @@ int runScan(bool json, int seconds) {
         finish(CliExitCode::success);
     });
     QObject::connect(&service, &BluetoothService::statusTextChanged, &service, [&] {
-        // Once the adapter has answered, any state but "on" is final for a scan.
-        const BluetoothCentral::State state = service.central()->state();
+        // Once the adapter has answered, any state but "on" is final for a scan. The state
+        // the text tells of, not the central's, which may be a report ahead.
+        const BluetoothCentral::State state = service.adapterState();
         if (!started && state != BluetoothCentral::State::poweredOn &&
             state != BluetoothCentral::State::unknown) {
             std::fprintf(stderr, "%s\n", qUtf8Printable(service.statusText()));
