@@ -1,5 +1,7 @@
 #include "platform/linux/ClipboardMimeReader.h"
 
+#include "platform/linux/JpegImageMimeData.h"
+
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImage>
@@ -82,6 +84,15 @@ std::optional<QByteArray> encodePNG(const QImage& image) {
 }
 
 std::optional<QByteArray> readImage(const QMimeData& mime, const QStringList& formats) {
+    // Our own JPEG is offered as PNG too; reading the PNG back would make it a different
+    // entry from the one we wrote.
+    if (formats.contains(JpegImageMimeData::originalFormat) && formats.contains(jpegFormat) &&
+        mime.data(JpegImageMimeData::originalFormat) == jpegFormat.toLatin1()) {
+        QByteArray bytes = mime.data(jpegFormat);
+        if (!bytes.isEmpty()) {
+            return bytes;
+        }
+    }
     for (const QString& passedThrough : {pngFormat, jpegFormat}) {
         if (formats.contains(passedThrough)) {
             QByteArray bytes = mime.data(passedThrough);

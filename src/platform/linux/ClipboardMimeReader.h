@@ -15,8 +15,8 @@ namespace ClipboardMimeReader {
 // First match wins: file references (text/uri-list, then x-special/gnome-copied-files;
 // existing local paths only, in order), text (CRLF becomes LF; a bare file name left
 // behind by a file manager is not text), then an image (image/png and image/jpeg as
-// offered, any other image format Qt decodes re-encoded as PNG). Content a password
-// manager marked secret is not read at all.
+// offered, but our own JPEG before the PNG made from it; any other image format Qt
+// decodes re-encoded as PNG). Content a password manager marked secret is not read.
 ClipboardReading read(const QMimeData& mime);
 
 // The existing local paths named by a text/uri-list, in order. Comment lines and

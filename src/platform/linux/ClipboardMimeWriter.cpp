@@ -1,5 +1,7 @@
 #include "platform/linux/ClipboardMimeWriter.h"
 
+#include "platform/linux/JpegImageMimeData.h"
+
 #include <QImage>
 #include <QList>
 #include <QUrl>
@@ -30,14 +32,13 @@ Result<Offer, ClipboardError> imageOffer(const std::optional<QByteArray>& bytes)
     if (!bytes || bytes->isEmpty()) {
         return fail(ClipboardError::emptyImage());
     }
+    if (bytes->startsWith("\xFF\xD8\xFF")) {
+        return Offer{std::make_unique<JpegImageMimeData>(*bytes), QStringLiteral("image/jpeg")};
+    }
     auto mime = std::make_unique<QMimeData>();
     if (bytes->startsWith("\x89PNG")) {
         mime->setData(QStringLiteral("image/png"), *bytes);
         return Offer{std::move(mime), QStringLiteral("image/png")};
-    }
-    if (bytes->startsWith("\xFF\xD8\xFF")) {
-        mime->setData(QStringLiteral("image/jpeg"), *bytes);
-        return Offer{std::move(mime), QStringLiteral("image/jpeg")};
     }
     const QImage image = QImage::fromData(*bytes);
     if (image.isNull()) {

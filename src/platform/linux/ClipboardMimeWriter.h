@@ -19,11 +19,11 @@ struct Offer {
     QString mainFormat;              // the format named when setting the clipboard fails
 };
 
-// Text as text/plain. An image by its first bytes: PNG as image/png, JPEG as image/jpeg,
-// anything else Qt decodes as an image that Qt converts to whatever format a reader asks
-// for. Files as text/uri-list, with x-special/gnome-copied-files so that file managers
-// paste them as files, and the paths as text/plain for editors; no files, no offer.
-// Fails with emptyContent without a kind and emptyImage without decodable image bytes.
+// Text as text/plain. An image by its first bytes: PNG as image/png, JPEG as image/jpeg
+// and also as image/png (JpegImageMimeData), anything else Qt decodes as an image that Qt converts
+// to whatever format a reader asks for. Files as text/uri-list, with x-special/gnome-copied-files
+// so that file managers paste them as files, and the paths as text/plain for editors; no files, no
+// offer. Fails with emptyContent without a kind and emptyImage without decodable image bytes.
 Result<Offer, ClipboardError> offerFor(const ClipboardContent& content);
 
 } // namespace ClipboardMimeWriter

@@ -114,6 +114,23 @@ TEST_F(QtClipboardIOTest, WritesEachKindForOtherClients) {
     EXPECT_EQ(io->readContent().content.files, (QStringList{a, b}));
 }
 
+// Most programs paste only PNG: a JPEG is offered as PNG as well, and still reads back as
+// the bytes we wrote, so that our own write stays the same entry.
+TEST_F(QtClipboardIOTest, AJpegIsAlsoOfferedAsPng) {
+    const QByteArray jpeg = encoded("JPEG", 80, 30);
+    ASSERT_TRUE(io->writeContent({ClipboardKind::image, "[截图]", {}, jpeg}));
+    const QList<QByteArray> targets = xclipRead("TARGETS").split('\n');
+    EXPECT_TRUE(targets.contains("image/jpeg"));
+    EXPECT_TRUE(targets.contains("image/png"));
+    EXPECT_EQ(xclipRead("image/jpeg"), jpeg);
+    const QByteArray png = xclipRead("image/png");
+    ASSERT_TRUE(png.startsWith("\x89PNG"));
+    EXPECT_EQ(QImage::fromData(png, "PNG").size(), QSize(80, 30));
+    EXPECT_EQ(decoded(png), decoded(jpeg));
+
+    EXPECT_EQ(io->readContent().content.imagePNG, jpeg);
+}
+
 TEST_F(QtClipboardIOTest, FailedWritesLeaveTheClipboardEmpty) {
     struct Case {
         ClipboardContent content;
