@@ -1,11 +1,11 @@
 #include "ui/ClipboardPanelView.h"
 
+#include "platform/linux/FreedesktopFileRevealer.h"
 #include "ui/ClipboardHistoryRow.h"
 #include "ui/ClipboardTransferOverlay.h"
 #include "ui/SerialStatusBar.h"
 #include "ui/ToastBanner.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QThread>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace orvane {
@@ -34,7 +33,8 @@ QLabel* makeTitle(const QString& text, qreal scale, QWidget* parent) {
 
 ClipboardPanelView::ClipboardPanelView(ClipboardImageCache& images, QWidget* parent)
     : QWidget(parent)
-    , images_(images) {
+    , images_(images)
+    , revealer_(std::make_unique<FreedesktopFileRevealer>()) {
     setObjectName(QStringLiteral("clipboardPanel"));
     mainLayout_ = new QVBoxLayout(this);
     mainLayout_->setContentsMargins(16, 14, 16, 14);
@@ -141,14 +141,13 @@ void ClipboardPanelView::setSerialDebugLogEnabled(bool enabled) {
     }
 }
 
-std::optional<QString> ClipboardPanelView::fileDirectoryToOpen(const ClipboardEntry& entry) {
+std::optional<QString> ClipboardPanelView::fileToShow(const ClipboardEntry& entry) {
     for (const QString& path : entry.files) {
         if (path.isEmpty()) {
             continue;
         }
-        const QString directory = QFileInfo(path).absolutePath();
-        if (QFileInfo(directory).isDir()) {
-            return directory;
+        if (QFileInfo(QFileInfo(path).absolutePath()).isDir()) {
+            return path;
         }
         return std::nullopt;
     }
@@ -156,8 +155,16 @@ std::optional<QString> ClipboardPanelView::fileDirectoryToOpen(const ClipboardEn
 }
 
 bool ClipboardPanelView::openFileDirectory(const ClipboardEntry& entry) {
-    const auto directory = fileDirectoryToOpen(entry);
-    return directory && QDesktopServices::openUrl(QUrl::fromLocalFile(*directory));
+    const auto path = fileToShow(entry);
+    if (!path) {
+        return false;
+    }
+    revealer_->reveal(*path);
+    return true;
+}
+
+void ClipboardPanelView::setFileRevealer(std::unique_ptr<FileRevealer> revealer) {
+    revealer_ = std::move(revealer);
 }
 
 void ClipboardPanelView::hideTransientUI() {
@@ -205,7 +212,7 @@ void ClipboardPanelView::rebuildRows() {
         connect(row, &ClipboardHistoryRow::deleteClicked, this,
                 [this, id] { emit deleteRequested(id); });
         connect(row, &ClipboardHistoryRow::openFolderClicked, this,
-                [row] { openFileDirectory(row->entry()); });
+                [this, row] { openFileDirectory(row->entry()); });
         rowsLayout_->insertWidget(position++, row);
         rows_.append(row);
     }

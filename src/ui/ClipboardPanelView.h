@@ -1,12 +1,14 @@
 #pragma once
 
 #include "clipboard/ClipboardState.h"
+#include "platform/linux/FileRevealer.h"
 
 #include <QList>
 #include <QTimer>
 #include <QWidget>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 class QLabel;
@@ -57,11 +59,12 @@ public:
     QList<ClipboardHistoryRow*> rows() const { return rows_; }
     bool hasPendingSingleClick() const { return singleClickJob_.isActive(); }
 
-    // The parent directory of the entry's first non-empty path when it is an existing
-    // directory; nothing otherwise.
-    static std::optional<QString> fileDirectoryToOpen(const ClipboardEntry& entry);
-    // Opens fileDirectoryToOpen in the file manager; false when there is none.
-    static bool openFileDirectory(const ClipboardEntry& entry);
+    // The entry's first non-empty path when its parent directory exists; nothing otherwise.
+    static std::optional<QString> fileToShow(const ClipboardEntry& entry);
+    // Shows fileToShow in the file manager; false when there is none.
+    bool openFileDirectory(const ClipboardEntry& entry);
+    // Replaces the file manager over the session bus (tests).
+    void setFileRevealer(std::unique_ptr<FileRevealer> revealer);
 
 public slots:
     // The window hides: cancels a pending single click and closes the preview.
@@ -89,6 +92,7 @@ private:
     void placeToast();
 
     ClipboardImageCache& images_;
+    std::unique_ptr<FileRevealer> revealer_;
     ClipboardState state_;
     std::optional<qint64> previewedId_;
     bool sendAvailable_ = true;

@@ -170,16 +170,31 @@ TEST_F(ClipboardPanelViewTest, StatusBarListsPortsAndReportsChoices) {
     EXPECT_EQ(connects.size(), 1);
 }
 
-TEST_F(ClipboardPanelViewTest, OpenFolderNeedsAnExistingParentDirectory) {
+TEST_F(ClipboardPanelViewTest, OpenFolderShowsTheFileInItsExistingDirectory) {
+    struct Recorder : FileRevealer {
+        QStringList& shown;
+        explicit Recorder(QStringList& list)
+            : shown(list) {}
+        void reveal(const QString& path) override { shown.append(path); }
+    };
+    QStringList shown;
+    panel.setFileRevealer(std::make_unique<Recorder>(shown));
     QTemporaryDir dir;
     ClipboardEntry files;
+    files.id = 4;
     files.kind = ClipboardKind::files;
     files.files = {QString(), dir.filePath(QStringLiteral("report.pdf"))};
-    EXPECT_EQ(ClipboardPanelView::fileDirectoryToOpen(files), dir.path());
+    ClipboardState state;
+    state.history = {files};
+    panel.setClipboardState(state);
+    panel.rows()[0]->findChild<QPushButton*>(QStringLiteral("openFolder"))->click();
+    EXPECT_EQ(shown, QStringList{dir.filePath(QStringLiteral("report.pdf"))});
+
     files.files = {dir.filePath(QStringLiteral("gone/report.pdf")),
                    dir.filePath(QStringLiteral("x"))};
-    EXPECT_EQ(ClipboardPanelView::fileDirectoryToOpen(files), std::nullopt);
-    EXPECT_FALSE(ClipboardPanelView::openFileDirectory(files));
+    EXPECT_EQ(ClipboardPanelView::fileToShow(files), std::nullopt);
+    EXPECT_FALSE(panel.openFileDirectory(files));
+    EXPECT_EQ(shown.size(), 1);
 }
 
 TEST_F(ClipboardPanelViewTest, ThumbnailsLoadOnceAndFailedKeysAreNotRetried) {
