@@ -1,11 +1,11 @@
 #include "ui/ClipboardPanelView.h"
 
-#include "platform/linux/FreedesktopFileRevealer.h"
 #include "ui/ClipboardHistoryRow.h"
 #include "ui/ClipboardTransferOverlay.h"
 #include "ui/SerialStatusBar.h"
 #include "ui/ToastBanner.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QThread>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace orvane {
@@ -33,8 +34,7 @@ QLabel* makeTitle(const QString& text, qreal scale, QWidget* parent) {
 
 ClipboardPanelView::ClipboardPanelView(ClipboardImageCache& images, QWidget* parent)
     : QWidget(parent)
-    , images_(images)
-    , revealer_(std::make_unique<FreedesktopFileRevealer>()) {
+    , images_(images) {
     setObjectName(QStringLiteral("clipboardPanel"));
     mainLayout_ = new QVBoxLayout(this);
     mainLayout_->setContentsMargins(16, 14, 16, 14);
@@ -159,7 +159,11 @@ bool ClipboardPanelView::openFileDirectory(const ClipboardEntry& entry) {
     if (!path) {
         return false;
     }
-    revealer_->reveal(*path);
+    if (revealer_) {
+        revealer_->reveal(*path);
+    } else {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(*path).absolutePath()));
+    }
     return true;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "clipboard/ClipboardState.h"
-#include "platform/linux/FileRevealer.h"
+#include "ui/FileRevealer.h"
 
 #include <QList>
 #include <QTimer>
@@ -63,7 +63,7 @@ public:
     static std::optional<QString> fileToShow(const ClipboardEntry& entry);
     // Shows fileToShow in the file manager; false when there is none.
     bool openFileDirectory(const ClipboardEntry& entry);
-    // Replaces the file manager over the session bus (tests).
+    // How a file is shown in the file manager; without one, its directory is opened.
     void setFileRevealer(std::unique_ptr<FileRevealer> revealer);
 
 public slots:

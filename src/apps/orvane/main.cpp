@@ -3,6 +3,7 @@
 
 #include "app/AppModel.h"
 #include "clipboard/QtClipboardTimers.h"
+#include "platform/linux/FreedesktopFileRevealer.h"
 #include "platform/linux/QtBluetoothCentral.h"
 #include "platform/linux/QtClipboardIO.h"
 #include "platform/linux/TerminationSignals.h"
@@ -10,6 +11,7 @@
 #include "ui/AppModelBinding.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardImageCache.h"
+#include "ui/ClipboardPanelView.h"
 #include "ui/MainSidebarView.h"
 #include "ui/MainView.h"
 #include "ui/SingleInstance.h"
@@ -84,6 +86,8 @@ int main(int argc, char** argv) {
     }
 
     AppShell shell(QSystemTrayIcon::isSystemTrayAvailable(), ClipboardImageCache::shared());
+    shell.mainView()->clipboardPanel()->setFileRevealer(
+        std::make_unique<FreedesktopFileRevealer>());
     QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
                      [&shell] { shell.showMainWindow(PanelPresentationSource::dock); });
     TerminationSignals signals_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/FileRevealer.h"
+#include "ui/FileRevealer.h"
 
 #include <QDBusConnection>
 #include <QObject>
