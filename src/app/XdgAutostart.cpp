@@ -10,6 +10,10 @@ namespace orvane {
 
 namespace XdgAutostart {
 
+QString startOption() {
+    return QStringLiteral("autostart");
+}
+
 QString entryPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/autostart/orvane.desktop");
@@ -32,9 +36,9 @@ Status<QString> setEnabled(bool enabled, const QString& executable) {
     exec.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
         .replace(QLatin1Char('"'), QStringLiteral("\\\""));
     const QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=Orvane\n"
-                                        "Exec=\"%1\"\nIcon=orvane\nTerminal=false\n"
+                                        "Exec=\"%1\" --%2\nIcon=orvane\nTerminal=false\n"
                                         "X-GNOME-Autostart-enabled=true\n")
-                             .arg(exec);
+                             .arg(exec, startOption());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit()) {
         return fail(file.errorString());

@@ -92,10 +92,11 @@ void AppShell::installTray() {
             });
 }
 
-void AppShell::start() {
+void AppShell::start(bool atLogin) {
     if (tray_) {
         tray_->show();
-    } else {
+    }
+    if (!tray_ || !atLogin) {
         showMainWindow(PanelPresentationSource::dock);
     }
 }

@@ -50,8 +50,9 @@ public:
     static ScreenLayout currentScreenLayout();
 
 public slots:
-    // Shows the tray icon (when there is one) or the window (when there is not).
-    void start();
+    // Shows the tray icon, when there is one, and the window. A start at login with a
+    // tray leaves the window to the icon: nobody asked for it then.
+    void start(bool atLogin = false);
     void showMainWindow(orvane::PanelPresentationSource source);
     void hideMainWindow();
     // A raised flag or a hidden window shows; otherwise an open tray window hides.

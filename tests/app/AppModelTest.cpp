@@ -396,10 +396,30 @@ TEST_F(AppModelTest, SettingsActionsAndTheirErrors) {
     EXPECT_TRUE(model->settings().autostart);
     QFile entry(data.filePath(QStringLiteral("config/autostart/orvane.desktop")));
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(entry.readAll().contains("Exec=\""));
+    EXPECT_TRUE(entry.readAll().contains(QStringLiteral("Exec=\"%1\" --autostart\n")
+                                             .arg(QCoreApplication::applicationFilePath())
+                                             .toUtf8()));
     entry.close();
     model->setAutostart(false);
     EXPECT_FALSE(entry.exists());
+}
+
+TEST_F(AppModelTest, AnAutostartEntryWithoutTheLoginOptionIsRewrittenAtStart) {
+    const QString path = data.filePath(QStringLiteral("config/autostart/orvane.desktop"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile entry(path);
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nType=Application\nExec=\"/usr/bin/orvane\"\n");
+    entry.close();
+    {
+        auto store = openStore();
+        AppSettings settings;
+        settings.autostart = true;
+        ASSERT_TRUE(store->saveSettings(settings));
+    }
+    auto model = makeModel(data.filePath(QStringLiteral("no-device")));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(entry.readAll().contains("\" --autostart\n"));
 }
 
 TEST_F(AppModelTest, AGarbageStoreIsReplacedAndTheUserToldWhereItWent) {

@@ -2,6 +2,7 @@
 // history. One instance per desktop session; starting it again shows the running one.
 
 #include "app/AppModel.h"
+#include "app/XdgAutostart.h"
 #include "clipboard/QtClipboardTimers.h"
 #include "platform/linux/FreedesktopFileRevealer.h"
 #include "platform/linux/QtBluetoothCentral.h"
@@ -40,6 +41,11 @@ int main(int argc, char** argv) {
         QStringLiteral("Selects and saves the serial port PATH (any device node or link)."),
         QStringLiteral("PATH"));
     options.addOption(portOption);
+    const QCommandLineOption autostartOption(
+        XdgAutostart::startOption(),
+        QStringLiteral("Started at login by the autostart entry: with a tray, the window stays "
+                       "hidden until the tray icon is clicked."));
+    options.addOption(autostartOption);
     // --help and --version answer without a display and without asking a running instance.
     QStringList rawArguments;
     for (int i = 0; i < argc; ++i) {
@@ -127,6 +133,6 @@ int main(int argc, char** argv) {
     }
     AppModelBinding binding(model, shell);
 
-    shell.start();
+    shell.start(options.isSet(autostartOption));
     return app.exec();
 }
