@@ -5,6 +5,7 @@
 #include "ui/FloatingWindow.h"
 #include "ui/MainView.h"
 #include "ui/Symbols.h"
+#include "ui/TrayAvailability.h"
 #include "ui/TrayPlacement.h"
 #include "ui/WindowSizeConfigurator.h"
 
@@ -92,7 +93,31 @@ void AppShell::installTray() {
             });
 }
 
+void AppShell::watchTray(TrayAvailability& availability) {
+    if (tray_) {
+        return;
+    }
+    availability.setAppearedHandler([this] { adoptTray(); });
+    if (availability.isAvailable()) {
+        adoptTray();
+    }
+}
+
+void AppShell::adoptTray() {
+    Q_ASSERT(QThread::currentThread() == thread());
+    if (tray_ || quitting_) {
+        return;
+    }
+    withTray_ = true;
+    installTray();
+    if (started_) {
+        tray_->show();
+    }
+    window_->setMode(FloatingWindow::Mode::floating);
+}
+
 void AppShell::start(bool atLogin) {
+    started_ = true;
     if (tray_) {
         tray_->show();
     }

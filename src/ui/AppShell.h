@@ -17,6 +17,7 @@ namespace orvane {
 class ClipboardImageCache;
 class FloatingWindow;
 class MainView;
+class TrayAvailability;
 
 // How the window was last opened: from the tray icon, or by starting the program again
 // from the application menu.
@@ -35,6 +36,11 @@ public:
     // and whose closing quits.
     AppShell(bool withTray, ClipboardImageCache& images, QObject* parent = nullptr);
     ~AppShell() override;
+
+    // Without a tray, takes one up when `availability` reports a host that appeared later:
+    // the icon shows there and the window becomes the tray's. `availability` must outlive
+    // the shell.
+    void watchTray(TrayAvailability& availability);
 
     // Called exactly once when the program quits, after orvaneWillTerminate.
     void setShutdownHook(std::function<void()> hook) { shutdownHook_ = std::move(hook); }
@@ -70,6 +76,7 @@ signals:
 
 private:
     void installTray();
+    void adoptTray();
     // The notifications and the shutdown hook, once; the event loop may already be ending.
     void finishQuit();
 
@@ -80,6 +87,7 @@ private:
     std::unique_ptr<QMenu> menu_;
     PanelPresentationSource presentationSource_ = PanelPresentationSource::dock;
     std::function<void()> shutdownHook_;
+    bool started_ = false;
     bool quitting_ = false;
     bool finished_ = false;
 };

@@ -10,11 +10,20 @@
 
 namespace orvane {
 
+namespace {
+
+Qt::WindowFlags flagsFor(FloatingWindow::Mode mode) {
+    return mode == FloatingWindow::Mode::floating
+               ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+               : Qt::Window;
+}
+
+} // namespace
+
 FloatingWindow::FloatingWindow(Mode mode, QWidget* parent)
-    : QWidget(parent, mode == Mode::floating
-                          ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                          : Qt::Window)
-    , mode_(mode) {
+    : QWidget(parent, flagsFor(mode))
+    , mode_(mode)
+    , pendingMode_(mode) {
     setWindowTitle(QStringLiteral("Orvane"));
     setObjectName(QStringLiteral("orvaneMainWindow"));
     auto* layout = new QVBoxLayout(this);
@@ -24,6 +33,23 @@ FloatingWindow::FloatingWindow(Mode mode, QWidget* parent)
     layout->setSpacing(0);
     resize(WindowSizeConfigurator::idealWidth, WindowSizeConfigurator::plainHeight);
     sizeConfigurator_ = new WindowSizeConfigurator(this);
+}
+
+void FloatingWindow::setMode(Mode mode) {
+    pendingMode_ = mode;
+    if (!isVisible()) {
+        applyMode(mode);
+    }
+}
+
+void FloatingWindow::applyMode(Mode mode) {
+    if (mode == mode_) {
+        return;
+    }
+    mode_ = mode;
+    const int frame = mode == Mode::floating ? 1 : 0;
+    layout()->setContentsMargins(frame, frame, frame, frame);
+    setWindowFlags(flagsFor(mode));
 }
 
 void FloatingWindow::setContent(QWidget* content) {
@@ -62,11 +88,27 @@ void FloatingWindow::closeEvent(QCloseEvent* event) {
     // The window is never destroyed, so accepting only hides it; and accepting lets a quit
     // that first closes every window (the session ending) go ahead.
     event->accept();
-    if (mode_ == Mode::standalone) {
+    if (pendingMode_ == Mode::standalone) {
         emit closeRequested();
         return;
     }
     hideWindow();
+}
+
+void FloatingWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (pendingMode_ != mode_) {
+        // Later: new window flags may recreate the native window, which is still handling
+        // the event that hid it.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!isVisible()) {
+                    applyMode(pendingMode_);
+                }
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void FloatingWindow::mousePressEvent(QMouseEvent* event) {

@@ -19,6 +19,10 @@ public:
     explicit FloatingWindow(Mode mode, QWidget* parent = nullptr);
 
     Mode mode() const { return mode_; }
+    // Hidden, the window takes the new mode at once. Shown, it keeps its look until it is
+    // next hidden, so it does not change under the user's hands; in the meantime closing
+    // it behaves as the new mode does.
+    void setMode(Mode mode);
     WindowSizeConfigurator& sizeConfigurator() { return *sizeConfigurator_; }
 
     // Holds the window's whole content.
@@ -36,11 +40,15 @@ protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void applyMode(Mode mode);
+
     Mode mode_;
+    Mode pendingMode_;
     WindowSizeConfigurator* sizeConfigurator_;
 };
 

@@ -4,12 +4,14 @@
 #include "ui/MainSidebarView.h"
 #include "ui/MainView.h"
 #include "ui/SingleInstance.h"
+#include "ui/TrayAvailability.h"
 #include "ui/WindowSizeConfigurator.h"
 
 #include <QDBusConnection>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -98,6 +100,47 @@ TEST(AppShellTest, WithoutTrayTheWindowOpensAtStartAndClosingQuits) {
     EXPECT_EQ(shell.trayIcon(), nullptr);
     shell.window()->close();
     EXPECT_EQ(shutdowns, 1);
+}
+
+namespace {
+
+class FakeTrayAvailability : public TrayAvailability {
+public:
+    bool isAvailable() const override { return available; }
+    void setAppearedHandler(std::function<void()> handler) override {
+        appeared = std::move(handler);
+    }
+    bool available = false;
+    std::function<void()> appeared;
+};
+
+} // namespace
+
+TEST(AppShellTest, ATrayThatAppearsLaterTakesTheIconAndClosingOnlyHides) {
+    ClipboardImageCache cache;
+    AppShell shell(false, cache);
+    int shutdowns = 0;
+    shell.setShutdownHook([&] { ++shutdowns; });
+    FakeTrayAvailability tray;
+    shell.watchTray(tray);
+    shell.start();
+    ASSERT_TRUE(shell.window()->isVisible());
+    ASSERT_TRUE(tray.appeared);
+
+    tray.available = true;
+    tray.appeared();
+    ASSERT_NE(shell.trayIcon(), nullptr);
+    EXPECT_TRUE(shell.trayIcon()->isVisible());
+    // The open window keeps its frame while the user has it, but closing now only hides.
+    EXPECT_EQ(shell.window()->mode(), FloatingWindow::Mode::standalone);
+    shell.window()->close();
+    EXPECT_EQ(shutdowns, 0);
+    EXPECT_FALSE(shell.isQuitting());
+    EXPECT_FALSE(shell.window()->isVisible());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shell.window()->mode(), FloatingWindow::Mode::floating);
+    shell.presentMainWindow(false);
+    EXPECT_TRUE(shell.window()->isVisible());
 }
 
 // The name is claimed on a private session bus, so the test never meets a real session's

@@ -1,6 +1,6 @@
 // The real program in a real XEmbed tray (trayer on a private X server): the icon docks,
-// a left click shows the window, the menu's last entry quits cleanly. Skipped where trayer
-// or xdotool is not installed.
+// a left click shows the window, the menu's last entry quits cleanly; a tray started after
+// the program takes its icon. Skipped where trayer or xdotool is not installed.
 #include "support/XvfbServer.h"
 
 #include <QDeadlineTimer>
@@ -10,8 +10,11 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -36,6 +39,12 @@ protected:
         // No session bus: the program runs alone and never meets a real session's instance.
         env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         relaxStringChecksForX(env);
+        if (trayAtStart()) {
+            startTray();
+        }
+    }
+    virtual bool trayAtStart() const { return true; }
+    void startTray() {
         tray.setProcessEnvironment(env);
         tray.start(QStringLiteral("trayer"),
                    {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
@@ -73,27 +82,53 @@ protected:
     bool windowShown() {
         return !xdotool({"search", "--onlyvisible", "--name", "^Orvane$"}).isEmpty();
     }
+    // What a window manager's close button sends: WM_DELETE_WINDOW.
+    void askToClose(xcb_window_t window) {
+        xcb_connection_t* connection =
+            xcb_connect(server->display().toLatin1().constData(), nullptr);
+        const auto atom = [connection](const char* name) {
+            xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+                connection, xcb_intern_atom(connection, 0, uint16_t(strlen(name)), name), nullptr);
+            const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+            std::free(reply);
+            return atom;
+        };
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window;
+        event.type = atom("WM_PROTOCOLS");
+        event.data.data32[0] = atom("WM_DELETE_WINDOW");
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&event));
+        xcb_flush(connection);
+        xcb_disconnect(connection);
+    }
 
     // Starts the program and waits for its icon to dock; the panel's geometry (X, Y, WIDTH,
     // HEIGHT), or nothing when the icon never appeared.
     QMap<QString, int> startDocked(const QStringList& args = {QStringLiteral("--autostart")}) {
-        // trayer's panel starts empty and takes the width of what docks in it.
-        const auto panelGeometry = [this] {
-            const QString id = xdotool({"search", "--name", "^panel$"}).section('\n', 0, 0);
-            return id.isEmpty() ? QString() : xdotool({"getwindowgeometry", "--shell", id});
-        };
         if (!waitFor([&] { return !panelGeometry().isEmpty(); })) {
             return {};
         }
         program.setProcessEnvironment(env);
         program.start(QStringLiteral(ORVANE_PROGRAM), args);
+        return program.waitForStarted(5000) ? docked() : QMap<QString, int>();
+    }
+    // trayer's panel starts empty and takes the width of what docks in it.
+    QString panelGeometry() {
+        const QString id = xdotool({"search", "--name", "^panel$"}).section('\n', 0, 0);
+        return id.isEmpty() ? QString() : xdotool({"getwindowgeometry", "--shell", id});
+    }
+    QMap<QString, int> docked() {
         QMap<QString, int> panel;
-        const bool docked = program.waitForStarted(5000) && waitFor([&] {
-                                for (const QString& line : panelGeometry().split('\n')) {
-                                    panel[line.section('=', 0, 0)] = line.section('=', 1).toInt();
-                                }
-                                return panel.value(QStringLiteral("WIDTH")) >= 16;
-                            });
+        const bool docked = waitFor([&] {
+            for (const QString& line : panelGeometry().split('\n')) {
+                panel[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+            }
+            return panel.value(QStringLiteral("WIDTH")) >= 16;
+        });
         return docked ? panel : QMap<QString, int>();
     }
     void expectCleanEnd() {
@@ -155,6 +190,28 @@ TEST_F(TrayHostTest, AStartFromTheMenuShowsTheWindowAsWellAsTheIcon) {
 
 TEST_F(TrayHostTest, SigtermQuitsCleanlyOnce) {
     ASSERT_FALSE(startDocked().isEmpty()) << "the icon did not dock";
+    program.terminate();
+    expectCleanEnd();
+}
+
+class LateTrayHostTest : public TrayHostTest {
+protected:
+    bool trayAtStart() const override { return false; }
+};
+
+TEST_F(LateTrayHostTest, ATrayStartedAfterTheProgramTakesTheIconAndClosingThenHides) {
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(ORVANE_PROGRAM), {QStringLiteral("--autostart")});
+    ASSERT_TRUE(program.waitForStarted(5000));
+    ASSERT_TRUE(waitFor([&] { return windowShown(); })) << "without a tray the window opens";
+
+    startTray();
+    ASSERT_FALSE(docked().isEmpty()) << "the icon did not dock in the tray that came later";
+    const QString window = xdotool({"search", "--onlyvisible", "--name", "^Orvane$"});
+    ASSERT_FALSE(window.isEmpty());
+    askToClose(xcb_window_t(window.section('\n', 0, 0).toUInt()));
+    EXPECT_TRUE(waitFor([&] { return !windowShown(); })) << "closing did not hide the window";
+    EXPECT_FALSE(program.waitForFinished(500)) << "closing ended the program";
     program.terminate();
     expectCleanEnd();
 }

@@ -4,6 +4,7 @@
 #include "app/AppModel.h"
 #include "app/XdgAutostart.h"
 #include "clipboard/QtClipboardTimers.h"
+#include "platform/linux/DesktopTrayWatch.h"
 #include "platform/linux/FreedesktopFileRevealer.h"
 #include "platform/linux/QtBluetoothCentral.h"
 #include "platform/linux/QtClipboardIO.h"
@@ -21,7 +22,6 @@
 #include <QCommandLineParser>
 #include <QDebug>
 #include <QFileInfo>
-#include <QSystemTrayIcon>
 
 #include <cstdio>
 
@@ -91,7 +91,10 @@ int main(int argc, char** argv) {
         qInfo().noquote() << "SYS" << platformLine;
     }
 
-    AppShell shell(QSystemTrayIcon::isSystemTrayAvailable(), ClipboardImageCache::shared());
+    // At login the panel that hosts the tray may start after the program.
+    DesktopTrayWatch trayWatch;
+    AppShell shell(trayWatch.isAvailable(), ClipboardImageCache::shared());
+    shell.watchTray(trayWatch);
     shell.mainView()->clipboardPanel()->setFileRevealer(
         std::make_unique<FreedesktopFileRevealer>());
     QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
