@@ -5,8 +5,9 @@
 namespace orvane {
 
 // Why a BLE connection failed or ended, as far as the status line cares. The platform
-// adapter classifies by the stack's error codes; `description` is the stack's own text,
-// shown as it is for the kinds that have no text of their own.
+// adapter classifies by the stack's error codes; `description` is the user's text for the
+// stack's error kind (its own text only goes to the log), shown for the kinds that have
+// no text of their own.
 struct BLEError {
     enum class Kind {
         connectionTimeout, // the peripheral did not answer in time (out of range, asleep)

@@ -5,7 +5,9 @@
 namespace orvane {
 
 QString BLEUARTDevice::displayName() const {
-    const QString label = name.isEmpty() ? QStringLiteral("未知设备 (%1)").arg(id.left(8)) : name;
+    // An address's first three bytes name its maker, often the same for every device in
+    // the list; the last three tell them apart.
+    const QString label = name.isEmpty() ? QStringLiteral("未知设备 (%1)").arg(id.right(8)) : name;
     return label + QStringLiteral(" · RSSI %1 dBm").arg(rssi);
 }
 

@@ -15,7 +15,7 @@ struct BLEUARTDevice {
     QString name; // empty when the peripheral has no name
     int rssi = 0; // dBm at the last sighting
 
-    // "<name> · RSSI <rssi> dBm", or "未知设备 (<first 8 characters of id>) · RSSI …" for a
+    // "<name> · RSSI <rssi> dBm", or "未知设备 (<last 8 characters of id>) · RSSI …" for a
     // peripheral without a name.
     QString displayName() const;
 

@@ -183,7 +183,7 @@ TEST_F(BluetoothServiceTest, ScanListsPeripheralsInPlaceAndSummarises) {
     ASSERT_EQ(service->devices().size(), 3);
     EXPECT_EQ(service->devices()[0], (BLEUARTDevice{deviceA, QStringLiteral("KVM2"), -40}));
     EXPECT_EQ(service->devices()[1].name, "Local");
-    EXPECT_EQ(service->devices()[2].displayName(), "未知设备 (AA:BB:CC) · RSSI -80 dBm");
+    EXPECT_EQ(service->devices()[2].displayName(), "未知设备 (DD:EE:03) · RSSI -80 dBm");
 
     service->setShowNamedOnly(true);
     ASSERT_EQ(service->filteredDevices().size(), 2);

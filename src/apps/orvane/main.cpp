@@ -16,6 +16,7 @@
 #include "ui/ClipboardPanelView.h"
 #include "ui/MainSidebarView.h"
 #include "ui/MainView.h"
+#include "ui/QtTranslations.h"
 #include "ui/SingleInstance.h"
 
 #include <QApplication>
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
     // Decided before any Qt application object exists: the platform is chosen then.
     const QString platformLine = XWaylandFallback::applyToProcess();
     QApplication app(argc, argv);
+    installQtTranslations(app);
     QApplication::setDesktopFileName(QStringLiteral("orvane"));
     QApplication::setQuitOnLastWindowClosed(false);
     options.process(app);

@@ -1,6 +1,7 @@
 #include "platform/linux/QtBluetoothCentral.h"
 
 #include "bluetooth/BLEUUIDs.h"
+#include "platform/linux/BleControllerErrorText.h"
 #include "platform/linux/BluezObjectTree.h"
 
 #include <QBluetoothAddress>
@@ -368,29 +369,34 @@ void QtBluetoothCentral::onControllerConnected(Link& link) {
 
 std::optional<BLEError> QtBluetoothCentral::errorFor(const Link& link,
                                                      QLowEnergyController::Error error) const {
+    const QString text = bleControllerErrorText(error);
     // BlueZ's own reason, when it gave one, says best what happened.
     const QString reason = disconnectReasons_.value(link.id);
     if (reason == QStringLiteral("org.bluez.Reason.Timeout")) {
-        return BLEError{BLEError::Kind::connectionTimeout, link.controller->errorString()};
+        return BLEError{BLEError::Kind::connectionTimeout, text};
     }
     if (reason == QStringLiteral("org.bluez.Reason.Authentication") ||
         error == QLowEnergyController::AuthorizationError) {
-        return BLEError{BLEError::Kind::pairingRemoved, link.controller->errorString()};
+        return BLEError{BLEError::Kind::pairingRemoved, text};
     }
     if (reason == QStringLiteral("org.bluez.Reason.Local") ||
         reason == QStringLiteral("org.bluez.Reason.Remote") ||
         error == QLowEnergyController::NoError) {
         return std::nullopt;
     }
-    return BLEError{BLEError::Kind::other, link.controller->errorString()};
+    return BLEError{BLEError::Kind::other, text};
 }
 
 void QtBluetoothCentral::onControllerError(Link& link, QLowEnergyController::Error error) {
+    warn(QStringLiteral("[BLE] %1: controller error %2: %3")
+             .arg(link.id)
+             .arg(int(error))
+             .arg(link.controller->errorString()));
     const std::optional<BLEError> mapped = errorFor(link, error);
     if (link.phase == Link::Phase::connecting) {
         link.phase = Link::Phase::closed;
         const BLEError failure =
-            mapped.value_or(BLEError{BLEError::Kind::other, link.controller->errorString()});
+            mapped.value_or(BLEError{BLEError::Kind::other, bleControllerErrorText(error)});
         report([id = link.id, failure](Delegate& d) { d.didFailToConnect(id, failure); });
         return;
     }
@@ -402,7 +408,8 @@ void QtBluetoothCentral::onControllerDisconnected(Link& link) {
     if (phase == Link::Phase::connecting) {
         const BLEError failure =
             errorFor(link, link.controller->error())
-                .value_or(BLEError{BLEError::Kind::other, link.controller->errorString()});
+                .value_or(BLEError{BLEError::Kind::other,
+                                   bleControllerErrorText(link.controller->error())});
         report([id = link.id, failure](Delegate& d) { d.didFailToConnect(id, failure); });
     } else if (phase == Link::Phase::connected) {
         std::optional<BLEError> error = link.closeError;
@@ -498,9 +505,8 @@ void QtBluetoothCentral::discoverCharacteristics(const QString& id, const QStrin
                                  .arg(int(error)));
                         return;
                     }
-                    const BLEError failure{
-                        BLEError::Kind::other,
-                        QStringLiteral("descriptor write failed (%1)").arg(int(error))};
+                    const BLEError failure{BLEError::Kind::other,
+                                           QStringLiteral("无法开启通知 (%1)").arg(int(error))};
                     report([id, serviceUUID, failure](Delegate& d) {
                         d.didUpdateNotificationState(id, {serviceUUID, QString()}, failure);
                     });
@@ -557,9 +563,8 @@ void QtBluetoothCentral::setNotifyValue(const QString& id, const Characteristic&
         report([id, characteristic](Delegate& d) {
             d.didUpdateNotificationState(
                 id, characteristic,
-                BLEError{
-                    BLEError::Kind::other,
-                    QStringLiteral("characteristic %1 cannot notify").arg(characteristic.uuid)});
+                BLEError{BLEError::Kind::other,
+                         QStringLiteral("特征 %1 不支持通知").arg(characteristic.uuid)});
         });
         return;
     }

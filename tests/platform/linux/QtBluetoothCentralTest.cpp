@@ -5,11 +5,13 @@
 #include "platform/linux/QtBluetoothCentral.h"
 
 #include "bluetooth/BluetoothService.h"
+#include "platform/linux/BleControllerErrorText.h"
 #include "protocol/FrameType.h"
 #include "protocol/ProtocolWire.h"
 #include "support/BleStandinProcess.h"
 #include "support/DevsimProcess.h"
 
+#include <QRegularExpression>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -156,4 +158,20 @@ TEST_F(QtBluetoothCentralTest, SwitchingOffAndUnpluggingTheAdapterAreFollowed) {
 TEST_F(QtBluetoothCentralTest, AnAddressThatIsNoneIsRefused) {
     service->connect(QStringLiteral("6E400001-B5A3-F393-E0A9-E50E24DCCA9E"), {});
     EXPECT_EQ(service->statusText(), "设备 ID 无效");
+}
+
+// Qt's errorString() is English on every desktop; the status line is not.
+TEST(BleControllerErrorTextTest, EveryControllerErrorIsToldInChinese) {
+    const QRegularExpression latin(QStringLiteral("[A-Za-z]"));
+    for (const auto error :
+         {QLowEnergyController::UnknownError, QLowEnergyController::UnknownRemoteDeviceError,
+          QLowEnergyController::NetworkError, QLowEnergyController::InvalidBluetoothAdapterError,
+          QLowEnergyController::ConnectionError, QLowEnergyController::AdvertisingError,
+          QLowEnergyController::RemoteHostClosedError, QLowEnergyController::AuthorizationError,
+          QLowEnergyController::MissingPermissionsError}) {
+        const QString text = bleControllerErrorText(error);
+        EXPECT_FALSE(text.isEmpty() || text.contains(latin)) << int(error) << text.toStdString();
+    }
+    EXPECT_NE(bleControllerErrorText(QLowEnergyController::UnknownRemoteDeviceError),
+              bleControllerErrorText(QLowEnergyController::ConnectionError));
 }
