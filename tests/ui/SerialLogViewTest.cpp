@@ -181,7 +181,8 @@ TEST_F(SerialLogBindingTest, ToggleSizesTheWindowPauseStopsLinesButNotTheLink) {
     ASSERT_NE(panel, nullptr);
     EXPECT_FALSE(panel->isVisible());
     model.applySerialDebugLogEnabled(true);
-    EXPECT_EQ(window.height(), 1010);
+    // The offscreen screen is 800 high; the window takes all of it, frame included.
+    EXPECT_EQ(window.frameGeometry().height(), 800);
     EXPECT_TRUE(panel->isVisible());
 
     model.selectSerialPort(device.link);
@@ -220,7 +221,7 @@ TEST_F(SerialLogBindingTest, ToggleSizesTheWindowPauseStopsLinesButNotTheLink) {
 
     model.applySerialDebugLogEnabled(false);
     EXPECT_FALSE(panel->isVisible());
-    EXPECT_EQ(window.height(), 1010); // never shrinks
+    EXPECT_EQ(window.frameGeometry().height(), 800); // never shrinks
 
     // Hidden, the log goes on recording (bounded) and the view is let go; shown again, it
     // has what came in meanwhile. Neither touches the user's pause.
