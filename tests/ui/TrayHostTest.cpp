@@ -151,7 +151,6 @@ protected:
 TEST_F(TrayHostTest, TheIconShowsTheWindowAndItsMenuQuitsOnce) {
     const QMap<QString, int> panel = startDocked();
     ASSERT_FALSE(panel.isEmpty()) << "the icon did not dock";
-    QThread::msleep(300);
     EXPECT_FALSE(windowShown()) << "started at login, the window waits for the icon";
     const QString centre[] = {QString::number(panel.value(QStringLiteral("X")) +
                                               panel.value(QStringLiteral("WIDTH")) / 2),

@@ -3,7 +3,6 @@
 #include "storage/AppStore.h"
 #include "support/XvfbServer.h"
 
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -66,22 +65,24 @@ TEST(WindowSizeOnX11, WithTheLogTheWindowFitsA720LineScreen) {
 
     // Without a tray the window opens at start; the log makes it grow to the screen.
     int height = 0;
-    const QDeadlineTimer deadline(8000);
-    while (height < 700 && !deadline.hasExpired()) {
-        QTest::qWait(100);
-        QProcess tool;
-        tool.setProcessEnvironment(env);
-        tool.start(QStringLiteral("xdotool"),
-                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                    QStringLiteral("--name"), QStringLiteral("^Orvane$"),
-                    QStringLiteral("getwindowgeometry"), QStringLiteral("--shell")});
-        tool.waitForFinished(5000);
-        for (const QString& line : QString::fromUtf8(tool.readAllStandardOutput()).split('\n')) {
-            if (line.startsWith(QStringLiteral("HEIGHT="))) {
-                height = line.section('=', 1).toInt();
+    (void)QTest::qWaitFor(
+        [&] {
+            QProcess tool;
+            tool.setProcessEnvironment(env);
+            tool.start(QStringLiteral("xdotool"),
+                       {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                        QStringLiteral("--name"), QStringLiteral("^Orvane$"),
+                        QStringLiteral("getwindowgeometry"), QStringLiteral("--shell")});
+            tool.waitForFinished(5000);
+            const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+            for (const QString& line : out.split('\n')) {
+                if (line.startsWith(QStringLiteral("HEIGHT="))) {
+                    height = line.section('=', 1).toInt();
+                }
             }
-        }
-    }
+            return height >= 700;
+        },
+        8000);
     program.terminate();
     program.waitForFinished(5000);
     EXPECT_GE(height, 700);

@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusError>
+#include <QDBusPendingCallWatcher>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -86,7 +87,9 @@ TEST_F(FreedesktopFileRevealerTest, AsksTheFileManagerToSelectTheFile) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !standin.calls.isEmpty(); }, 5000));
     EXPECT_EQ(standin.calls.first(),
               QStringList{QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded)});
-    QTest::qWait(50); // the reply arrives; it must not open the directory too
+    // Once the reply is in (its watcher gone), the directory must not be opened too.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return subject.findChildren<QDBusPendingCallWatcher*>().isEmpty(); }, 5000));
     EXPECT_TRUE(opened.isEmpty());
 }
 

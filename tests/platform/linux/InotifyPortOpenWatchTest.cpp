@@ -1,10 +1,9 @@
 #include "platform/linux/InotifyPortOpenWatch.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTest>
 
 #include <gtest/gtest.h>
 #include <mutex>
@@ -34,14 +33,15 @@ struct Reports {
     // Waits (bounded) until a report has `flag` set; returns everything reported meanwhile.
     SerialPortOpenWatch::Events waitFor(bool SerialPortOpenWatch::Events::*flag) {
         SerialPortOpenWatch::Events all;
-        const QDeadlineTimer deadline(5000);
-        while (!(all.*flag) && !deadline.hasExpired()) {
-            const auto events = take();
-            all.opened |= events.opened;
-            all.closed |= events.closed;
-            all.gone |= events.gone;
-            QThread::msleep(5);
-        }
+        (void)QTest::qWaitFor(
+            [&] {
+                const auto events = take();
+                all.opened |= events.opened;
+                all.closed |= events.closed;
+                all.gone |= events.gone;
+                return all.*flag;
+            },
+            5000);
         return all;
     }
 };
@@ -61,8 +61,7 @@ TEST(InotifyPortOpenWatchTest, ReportsAnotherProcessOpeningAndClosingThePort) {
     {
         InotifyPortOpenWatch watch;
         ASSERT_TRUE(watch.start(link, reports.callback()));
-        QThread::msleep(50);
-        EXPECT_FALSE(reports.take().opened); // quiet while nobody touches the node
+        EXPECT_FALSE(reports.take().opened); // starting to watch is no open of its own
 
         QProcess reader;
         reader.setStandardInputFile(link);
