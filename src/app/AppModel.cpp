@@ -49,6 +49,31 @@ AppModel::AppModel(Parts parts, QObject* parent)
                                                     parts_.bluetoothTimers);
     clipboard_ =
         std::make_unique<ClipboardManager>(*parts_.clipboardIO, *parts_.clipboardTimers, log);
+    toasts_ = std::make_unique<ToastController>(*timers_);
+    connect(toasts_.get(), &ToastController::changed, this, &AppModel::toastChanged);
+    ProtocolStack* stack = stack_.get();
+    sends_ = std::make_unique<SendController>(
+        SendController::Link{
+            [stack] { return stack->service().isConnected(); },
+            [stack] { return stack->sender().isBusy(); },
+            [stack](const SendJob& job, const TransSender::ProgressCallback& onProgress,
+                    std::stop_token stop) {
+                return stack->send(job, onProgress, stop, QStringLiteral("TRANS TX"));
+            }},
+        SendController::Hooks{[this] { clipboard_->beginSendSession(); },
+                              [this] {
+                                  if (clipboard_) {
+                                      clipboard_->releaseSendSession();
+                                  }
+                              },
+                              log,
+                              [this](const QString& message, bool aboutTheLink) {
+                                  setErrorMessage(message, aboutTheLink ? ErrorScope::link
+                                                                        : ErrorScope::general);
+                              }},
+        *timers_, *toasts_);
+    connect(sends_.get(), &SendController::transferChanged, this,
+            &AppModel::clipboardTransferChanged);
     setupSerialBridge();
     applyLogRetention();
     QMetaObject::invokeMethod(
@@ -63,11 +88,7 @@ AppModel::AppModel(Parts parts, QObject* parent)
 }
 
 AppModel::~AppModel() {
-    cancelClipboardSend();
-    for (auto& sender : sendThreads_) {
-        sender.thread.request_stop();
-    }
-    sendThreads_.clear(); // joins
+    sends_.reset(); // stops the send and waits for it
     QObject::disconnect(bleScanConnection_);
     serial().setBluetoothWrite({});
     clipboard_.reset();
@@ -409,7 +430,7 @@ void AppModel::reconnectSerial() {
     const QString port =
         serial.selectedPath().isEmpty() ? settings_.serialPort : serial.selectedPath();
     if (port.isEmpty()) {
-        setErrorMessage(QStringLiteral("请先选择串口"));
+        setErrorMessage(QStringLiteral("请先选择串口"), ErrorScope::link);
         return;
     }
     if (port != serial.selectedPath()) {
@@ -455,14 +476,8 @@ void AppModel::shutdown() {
 }
 
 void AppModel::clearStaleSerialErrorIfNeeded() {
-    if (errorMessage_.isEmpty()) {
-        return;
-    }
-    for (const char* mark : {"串口", "传输失败", "传输超时"}) {
-        if (errorMessage_.contains(QString::fromUtf8(mark))) {
-            setErrorMessage({});
-            return;
-        }
+    if (errorScope_ == ErrorScope::link) {
+        setErrorMessage({});
     }
 }
 
@@ -523,7 +538,8 @@ void AppModel::setPortConfigured(bool configured) {
     }
 }
 
-void AppModel::setErrorMessage(const QString& message) {
+void AppModel::setErrorMessage(const QString& message, ErrorScope scope) {
+    errorScope_ = message.isEmpty() ? ErrorScope::general : scope;
     if (errorMessage_ != message) {
         errorMessage_ = message;
         emit errorMessageChanged();

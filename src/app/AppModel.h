@@ -2,6 +2,8 @@
 
 #include "app/ModelTimers.h"
 #include "app/ProtocolStack.h"
+#include "app/SendController.h"
+#include "app/ToastController.h"
 #include "app/ToastState.h"
 #include "bluetooth/BLEUARTDevice.h"
 #include "bluetooth/BluetoothCentral.h"
@@ -19,9 +21,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stop_token>
-#include <thread>
-#include <vector>
 
 namespace orvane {
 
@@ -49,9 +48,7 @@ class AppModel : public QObject {
                    clipboardTransferChanged)
 
 public:
-    static constexpr std::chrono::milliseconds successToastTime{3500};
-    static constexpr std::chrono::milliseconds otherToastTime{2500};
-    static constexpr std::chrono::milliseconds sendDoneTime{600};
+    static constexpr std::chrono::milliseconds sendDoneTime = SendController::doneTime;
     static constexpr qint64 duplicateWindowMs = 1500;
     static constexpr qint64 defaultBaudRate = 2000000;
     // Debug-log entries kept while the log panel is hidden: with the device's probe once a
@@ -113,11 +110,11 @@ public:
     QString errorMessage() const { return errorMessage_; }
     bool showSettings() const { return showSettings_; }
     void setShowSettings(bool show);
-    const std::optional<ToastState>& toast() const { return toast_; }
-    bool isClipboardTransferring() const { return isClipboardTransferring_; }
-    int clipboardTransferProgress() const { return clipboardTransferProgress_; }
+    const std::optional<ToastState>& toast() const { return toasts_->current(); }
+    bool isClipboardTransferring() const { return sends_->isTransferring(); }
+    int clipboardTransferProgress() const { return sends_->progress(); }
     bool isAutoSelecting() const { return isAutoSelecting_; }
-    bool hasSendTask() const { return sendTask_ != nullptr; }
+    bool hasSendTask() const { return sends_->hasTask(); }
 
     SerialService& serial() { return stack_->service(); }
     BluetoothService& bluetooth() { return *bluetooth_; }
@@ -143,7 +140,8 @@ signals:
     void clipboardTransferChanged();
 
 private:
-    struct SendTask;
+    // What an error is about: one about the link goes once the link works again.
+    enum class ErrorScope { general, link };
 
     void setupSerialBridge();
     void startAutoConnect();
@@ -163,15 +161,8 @@ private:
     void setSerialDebugLogEnabledValue(bool enabled);
     void applyLogRetention();
     void setPortConfigured(bool configured);
-    void setErrorMessage(const QString& message);
+    void setErrorMessage(const QString& message, ErrorScope scope = ErrorScope::general);
     void refreshClipboardState();
-    void setTransfer(bool transferring, int progress);
-
-    void runSend(const std::shared_ptr<SendTask>& task, SendJob job, const QString& label);
-    void finishSend(const std::shared_ptr<SendTask>& task, const QString& failure, bool cancelled);
-    void endSend(const std::shared_ptr<SendTask>& task);
-    void finishSendCancelledInPause(const std::shared_ptr<SendTask>& task);
-    void reapSendThreads();
 
     Parts parts_;
     std::unique_ptr<ModelTimers> timers_;
@@ -186,10 +177,10 @@ private:
     bool portConfigured_ = false;
     ClipboardState clipboardState_;
     QString errorMessage_;
+    ErrorScope errorScope_ = ErrorScope::general;
     bool showSettings_ = false;
-    std::optional<ToastState> toast_;
-    bool isClipboardTransferring_ = false;
-    int clipboardTransferProgress_ = 0;
+    std::unique_ptr<ToastController> toasts_;
+    std::unique_ptr<SendController> sends_;
 
     QMetaObject::Connection bleScanConnection_;
     // The bridge the start-up scan found by its name and connected; saved as the chosen
@@ -198,13 +189,6 @@ private:
     bool isAutoSelecting_ = false;
     bool hasStarted_ = false;
     bool isShutDown_ = false;
-    std::optional<ModelTimers::Id> toastDismissTimer_;
-    std::shared_ptr<SendTask> sendTask_;
-    struct SendThread {
-        std::jthread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-    std::vector<SendThread> sendThreads_;
 };
 
 } // namespace orvane

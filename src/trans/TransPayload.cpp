@@ -121,6 +121,18 @@ Result<SendJob, TransPayloadError> fileJob(const ClipboardEntry& entry) {
     return SendJob{TransWire::dataTypeFile, std::move(content).value(), std::move(name)};
 }
 
+Result<SendJob, TransPayloadError> jobFor(const ClipboardEntry& entry) {
+    switch (entry.kind) {
+    case ClipboardKind::text:
+        return textJob(entry);
+    case ClipboardKind::files:
+        return fileJob(entry);
+    case ClipboardKind::image:
+        return imageJob(entry);
+    }
+    return fail(TransPayloadError(TransError::Code::emptyPayload));
+}
+
 Result<ClipboardEntry, TransPayloadError>
 buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorage>& storage) {
     ClipboardEntry entry;

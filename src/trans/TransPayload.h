@@ -34,6 +34,8 @@ Result<SendJob, TransPayloadError> textJob(const ClipboardEntry& entry);
 Result<QByteArray, TransPayloadError> imageBytes(const ClipboardEntry& entry);
 Result<SendJob, TransPayloadError> imageJob(const ClipboardEntry& entry);
 Result<SendJob, TransPayloadError> fileJob(const ClipboardEntry& entry);
+// The job for the entry's kind.
+Result<SendJob, TransPayloadError> jobFor(const ClipboardEntry& entry);
 
 // The history entry for a completed incoming transfer (id 0, stamped now). A received
 // image is stored as a file first. A payload in the wrong form for its data type (no

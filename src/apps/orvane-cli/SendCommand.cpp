@@ -39,23 +39,19 @@ int usageError(const QString& message) {
 Result<SendJob, QString> buildJob(const CliInvocation& invocation) {
     ClipboardEntry entry;
     entry.timestamp = QDateTime::currentMSecsSinceEpoch();
-    Result<SendJob, TransPayloadError> job =
-        fail(TransPayloadError(TransError::Code::emptyPayload));
     if (invocation.isSet(textOption)) {
         entry.kind = ClipboardKind::text;
         entry.text = invocation.value(textOption);
-        job = TransPayload::textJob(entry);
     } else if (invocation.isSet(fileOption)) {
         const QString path = QFileInfo(invocation.value(fileOption)).absoluteFilePath();
         entry.kind = ClipboardKind::files;
         entry.files = {path};
         entry.text = path;
-        job = TransPayload::fileJob(entry);
     } else {
         entry.kind = ClipboardKind::image;
         entry.imagePath = QFileInfo(invocation.value(imageOption)).absoluteFilePath();
-        job = TransPayload::imageJob(entry);
     }
+    auto job = TransPayload::jobFor(entry);
     if (!job) {
         return fail(job.error().description());
     }

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "app/ModelTimers.h"
+#include "app/ToastController.h"
+#include "clipboard/ClipboardEntry.h"
+#include "common/Result.h"
+#include "trans/SendJob.h"
+#include "trans/TransSender.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <stop_token>
+#include <thread>
+#include <vector>
+
+namespace orvane {
+
+// Sends one history entry at a time to the device: turns it into a transfer job, runs the
+// transfer on a thread of its own, publishes its progress, reports the outcome as a toast
+// (and a failure as the model's error), keeps the done state visible a moment, and cancels
+// on request. A new send replaces the one running. Main thread, except where said.
+class SendController : public QObject {
+    Q_OBJECT
+
+public:
+    // How long the finished transfer stays on screen before the panel is free again.
+    static constexpr std::chrono::milliseconds doneTime{600};
+
+    using Run = std::function<Status<TransSender::SendError>(
+        const SendJob& job, const TransSender::ProgressCallback& onProgress, std::stop_token stop)>;
+
+    // What a send needs from the rest of the application.
+    struct Link {
+        std::function<bool()> isConnected;
+        std::function<bool()> isBusy; // the sender is already transferring
+        Run run;                      // on the send's own thread; blocks until done
+    };
+    struct Hooks {
+        std::function<void()> sessionBegan; // while a send lasts, the clipboard is held still
+        std::function<void()> sessionEnded;
+        std::function<void(const QString& line)> log;
+        // The send failed; `aboutTheLink` when the link was closed or broke off, a failure
+        // that a working link makes obsolete.
+        std::function<void(const QString& message, bool aboutTheLink)> failed;
+    };
+
+    SendController(Link link, Hooks hooks, ModelTimers& timers, ToastController& toasts,
+                   QObject* parent = nullptr);
+    // Stops the running send and waits for its thread.
+    ~SendController() override;
+
+    void send(const ClipboardEntry& entry);
+    // Ends the running send; it reports "已取消发送".
+    void cancel();
+
+    bool isTransferring() const { return isTransferring_; }
+    int progress() const { return progress_; }
+    bool hasTask() const { return task_ != nullptr; }
+
+signals:
+    void transferChanged();
+
+private:
+    struct Task;
+
+    void run(const std::shared_ptr<Task>& task, SendJob job, const QString& label);
+    void finish(const std::shared_ptr<Task>& task, const QString& failure, bool cancelled,
+                bool aboutTheLink = false);
+    void reportCancelled(const std::shared_ptr<Task>& task);
+    void end(const std::shared_ptr<Task>& task);
+    void setTransfer(bool transferring, int progress);
+    void reapThreads();
+
+    const Link link_;
+    const Hooks hooks_;
+    ModelTimers& timers_;
+    ToastController& toasts_;
+    bool isTransferring_ = false;
+    int progress_ = 0;
+    std::shared_ptr<Task> task_;
+    struct Thread {
+        std::jthread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Thread> threads_;
+};
+
+} // namespace orvane
