@@ -66,22 +66,32 @@ QRect frameNearPointer(const ScreenLayout& layout, QPoint pointer, QSize windowS
     }
     const ScreenArea& screen = layout.screens[index];
     const QRect& v = screen.available;
-    // Against the panel, but never over the pointer: a panel that reserves no strip
-    // leaves the pointer inside the free area.
+    // Against the panel. A panel that reserves no strip (as every panel looks to Qt on a
+    // desktop of several monitors) leaves the pointer inside the free area: the click was
+    // then about the middle of the panel, which thus ends about as far again from the
+    // pointer; the window keeps clear of that.
+    const auto clearance = [](int pointerToEdge) {
+        return std::max(iconGap, pointerToEdge + screenMargin);
+    };
     QPoint topLeft;
     switch (panelSideAt(screen, pointer)) {
     case PanelSide::top:
-        topLeft = {pointer.x() - w / 2, std::max(v.top() + screenMargin, pointer.y() + iconGap)};
+        topLeft = {pointer.x() - w / 2, std::max(v.top() + screenMargin,
+                                                 pointer.y() + clearance(pointer.y() - v.top()))};
         break;
     case PanelSide::bottom:
         topLeft = {pointer.x() - w / 2,
-                   std::min(v.bottom() + 1 - h - screenMargin, pointer.y() - iconGap - h)};
+                   std::min(v.bottom() + 1 - h - screenMargin,
+                            pointer.y() - clearance(v.bottom() + 1 - pointer.y()) - h)};
         break;
     case PanelSide::left:
-        topLeft = {std::max(v.left() + screenMargin, pointer.x() + iconGap), pointer.y() - h / 2};
+        topLeft = {
+            std::max(v.left() + screenMargin, pointer.x() + clearance(pointer.x() - v.left())),
+            pointer.y() - h / 2};
         break;
     case PanelSide::right:
-        topLeft = {std::min(v.right() + 1 - w - screenMargin, pointer.x() - iconGap - w),
+        topLeft = {std::min(v.right() + 1 - w - screenMargin,
+                            pointer.x() - clearance(v.right() + 1 - pointer.x()) - w),
                    pointer.y() - h / 2};
         break;
     }

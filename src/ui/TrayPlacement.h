@@ -33,9 +33,10 @@ PanelSide panelSideAt(const ScreenArea& screen, QPoint pointer);
 
 // For a tray host that does not tell where its icon is: the user clicked it, so the
 // pointer is on it. The window goes against that panel's side of the pointer's screen
-// (else the primary, else the first), centred on the pointer along the panel and at
-// least iconGap clear of the pointer, clamped into the available area. With no screen at
-// all: just below and centred on the pointer.
+// (else the primary, else the first), centred on the pointer along the panel and clamped
+// into the available area. Where no strip is reserved, the window starts as far beyond
+// the pointer as the pointer is from the screen's edge, plus the margin. With no screen
+// at all: just below and centred on the pointer.
 QRect frameNearPointer(const ScreenLayout& layout, QPoint pointer, QSize windowSize);
 
 } // namespace TrayPlacement

@@ -129,10 +129,12 @@ TEST(TrayPlacement, ByThePointerWhereNoPanelReservesSpace) {
     EXPECT_EQ(TrayPlacement::panelSideAt(bare, {960, 1075}), TrayPlacement::PanelSide::bottom);
     EXPECT_EQ(TrayPlacement::panelSideAt(bare, {3, 3}), TrayPlacement::PanelSide::top);
     EXPECT_EQ(TrayPlacement::panelSideAt(bare, {1917, 540}), TrayPlacement::PanelSide::right);
-    // The window keeps clear of the pointer rather than covering the icon.
-    EXPECT_EQ(TrayPlacement::frameNearPointer(one(bare), {960, 30}, window).y(), 30 + 6);
+    // Clicked in the middle of a 60-pixel panel: the window clears the whole panel.
+    EXPECT_EQ(TrayPlacement::frameNearPointer(one(bare), {960, 30}, window).y(), 60 + 8);
     EXPECT_EQ(TrayPlacement::frameNearPointer(one(bare), {960, 1050}, window).bottom() + 1,
-              1050 - 6);
+              1080 - 60 - 8);
+    EXPECT_EQ(TrayPlacement::frameNearPointer(one(bare), {1, 500}, window).x(), 2 + 8);
+    EXPECT_EQ(TrayPlacement::frameNearPointer(one(bare), {1919, 500}, window).x(), 1918 - 8 - 616);
     // A pointer off every screen goes to the primary one; without screens it is all there is.
     ScreenLayout two{{bare, screenWithPanel(DockLayout::Edge::bottom, 40, {1920, 0})}, 1};
     EXPECT_TRUE(QRect(1920, 0, 1920, 1040)
