@@ -72,6 +72,9 @@ TEST(DockLayout, ClampKeepsTheMarginOnEverySide) {
     EXPECT_EQ(DockLayout::clamp({950, 100}, {200, 100}, area, 8), QPoint(1000 - 200 - 8, 100));
     EXPECT_EQ(DockLayout::clamp({100, 0}, {200, 100}, area, 8), QPoint(100, 38));
     EXPECT_EQ(DockLayout::clamp({100, 900}, {200, 100}, area, 8), QPoint(100, 830 - 100 - 8));
+    // As high as the area (a small screen's whole free height), or nearly: kept inside.
+    EXPECT_EQ(DockLayout::clamp({100, 500}, {200, 800}, area, 8), QPoint(100, 30));
+    EXPECT_EQ(DockLayout::clamp({100, 0}, {200, 790}, area, 8), QPoint(100, 35));
     // Larger than the area: pinned to the top-left margin rather than pushed off screen.
     EXPECT_EQ(DockLayout::clamp({500, 500}, {1200, 900}, area, 8), QPoint(8, 38));
 }
