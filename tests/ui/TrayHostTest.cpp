@@ -102,7 +102,8 @@ protected:
         event.data.data32[1] = XCB_CURRENT_TIME;
         xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
                        reinterpret_cast<const char*>(&event));
-        xcb_flush(connection);
+        // A round trip before leaving: the server has then passed the message on.
+        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
         xcb_disconnect(connection);
     }
 
