@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QMenu>
 #include <QScreen>
 #include <QShortcut>
@@ -136,17 +137,28 @@ void AppShell::showMainWindow(PanelPresentationSource source) {
     if (window_->mode() == FloatingWindow::Mode::floating) {
         const QSize size = window_->size();
         const ScreenLayout screens = currentScreenLayout();
-        const QRect frame =
-            source == PanelPresentationSource::menuBar && tray_
-                ? TrayPlacement::frameForIcon(screens, tray_->geometry(), size)
-                : DockLayout::frameBesideDock(screens, size, TrayPlacement::dockMargin);
-        window_->move(frame.topLeft());
+        window_->move(frameFor(source, screens, size).topLeft());
     }
     window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();
     window_->raise();
     window_->activateWindow();
     emit orvaneDidBecomeActive();
+}
+
+QRect AppShell::frameFor(PanelPresentationSource source, const ScreenLayout& screens,
+                         QSize size) const {
+    if (source != PanelPresentationSource::menuBar || !tray_) {
+        return DockLayout::frameBesideDock(screens, size, TrayPlacement::dockMargin);
+    }
+    const QRect icon = tray_->geometry();
+    if (icon.isValid()) {
+        return TrayPlacement::frameForIcon(screens, icon, size);
+    }
+    // A StatusNotifier host keeps its icon's place to itself, and Qt drops the position
+    // its Activate call carries; the pointer, asked now, is still on the icon just
+    // clicked (or on the tray menu's entry, beside it).
+    return TrayPlacement::frameNearPointer(screens, QCursor::pos(), size);
 }
 
 void AppShell::hideMainWindow() {

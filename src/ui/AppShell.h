@@ -4,6 +4,8 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QRect>
+#include <QSize>
 
 #include <functional>
 #include <memory>
@@ -76,6 +78,8 @@ signals:
 
 private:
     void installTray();
+    // Where the window goes, in the available areas of `screens`.
+    QRect frameFor(PanelPresentationSource source, const ScreenLayout& screens, QSize size) const;
     void adoptTray();
     // The notifications and the shutdown hook, once; the event loop may already be ending.
     void finishQuit();

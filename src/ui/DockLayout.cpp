@@ -55,10 +55,19 @@ Edge edge(const ScreenArea& screen) {
 }
 
 QPoint clamp(QPoint topLeft, QSize windowSize, const QRect& area, int margin) {
-    const int minX = area.x() + margin;
-    const int minY = area.y() + margin;
-    const int maxX = std::max(minX, area.x() + area.width() - windowSize.width() - margin);
-    const int maxY = std::max(minY, area.y() + area.height() - windowSize.height() - margin);
+    // A window that fits the area but not with the margin on both sides (one that took
+    // the whole free height of a small screen) gets what margin there is, split evenly,
+    // and so stays whole inside the area.
+    const auto axisMargin = [margin](int areaSize, int size) {
+        const int spare = areaSize - size;
+        return spare >= 0 && spare < 2 * margin ? spare / 2 : margin;
+    };
+    const int marginX = axisMargin(area.width(), windowSize.width());
+    const int marginY = axisMargin(area.height(), windowSize.height());
+    const int minX = area.x() + marginX;
+    const int minY = area.y() + marginY;
+    const int maxX = std::max(minX, area.x() + area.width() - windowSize.width() - marginX);
+    const int maxY = std::max(minY, area.y() + area.height() - windowSize.height() - marginY);
     return {std::min(std::max(topLeft.x(), minX), maxX),
             std::min(std::max(topLeft.y(), minY), maxY)};
 }

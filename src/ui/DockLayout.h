@@ -24,8 +24,9 @@ std::optional<int> screenHostingDock(const ScreenLayout& layout);
 // Left when the left gap is wider than both others, right when the right gap is, else bottom.
 Edge edge(const ScreenArea& screen);
 
-// Keeps (x, y) of a window of this size at least margin inside the area; when the
-// window is larger than the area its top-left corner stays at the margin.
+// Keeps (x, y) of a window of this size at least margin inside the area; a window that
+// fits only with less margin gets half of what is left on each side; when the window is
+// larger than the area its top-left corner stays at the margin.
 QPoint clamp(QPoint topLeft, QSize windowSize, const QRect& area, int margin);
 
 // The window's frame beside the panel of screenHostingDock(), clamped to its available

@@ -72,6 +72,9 @@ TEST(DockLayout, ClampKeepsTheMarginOnEverySide) {
     EXPECT_EQ(DockLayout::clamp({950, 100}, {200, 100}, area, 8), QPoint(1000 - 200 - 8, 100));
     EXPECT_EQ(DockLayout::clamp({100, 0}, {200, 100}, area, 8), QPoint(100, 38));
     EXPECT_EQ(DockLayout::clamp({100, 900}, {200, 100}, area, 8), QPoint(100, 830 - 100 - 8));
+    // As high as the area (a small screen's whole free height), or nearly: kept inside.
+    EXPECT_EQ(DockLayout::clamp({100, 500}, {200, 800}, area, 8), QPoint(100, 30));
+    EXPECT_EQ(DockLayout::clamp({100, 0}, {200, 790}, area, 8), QPoint(100, 35));
     // Larger than the area: pinned to the top-left margin rather than pushed off screen.
     EXPECT_EQ(DockLayout::clamp({500, 500}, {1200, 900}, area, 8), QPoint(8, 38));
 }
@@ -102,4 +105,43 @@ TEST(TrayPlacement, FallsBackWhenIconOrScreenIsUnknown) {
               QPoint(1920 + 8, 8));
     EXPECT_EQ(TrayPlacement::frameForIcon(ScreenLayout{}, QRect(100, 0, 20, 20), window),
               QRect(QPoint(110 - 308, 26), window));
+}
+
+TEST(TrayPlacement, ByThePointerAgainstThePanelItIsOn) {
+    const QRect frame(0, 0, 1920, 1080);
+    // A top bar's tray in the corner, closer to the right edge than to the top: still the
+    // top bar, and the window stays 8 inside its free area.
+    const ScreenArea top{frame, QRect(0, 32, 1920, 1048)};
+    EXPECT_EQ(TrayPlacement::frameNearPointer(one(top), {1915, 16}, window),
+              QRect(QPoint(1920 - 616 - 8, 32 + 8), window));
+    EXPECT_EQ(TrayPlacement::frameNearPointer(one(top), {700, 16}, window),
+              QRect(QPoint(700 - 308, 40), window));
+    const ScreenArea bottom = screenWithPanel(DockLayout::Edge::bottom, 40);
+    EXPECT_EQ(TrayPlacement::frameNearPointer(one(bottom), {5, 1060}, window),
+              QRect(QPoint(8, 1040 - 719 - 8), window));
+    const ScreenArea left = screenWithPanel(DockLayout::Edge::left, 48);
+    EXPECT_EQ(TrayPlacement::frameNearPointer(one(left), {24, 500}, window),
+              QRect(QPoint(48 + 8, 500 - 359), window));
+    const ScreenArea right = screenWithPanel(DockLayout::Edge::right, 48);
+    EXPECT_EQ(TrayPlacement::frameNearPointer(one(right), {1900, 1070}, window),
+              QRect(QPoint(1920 - 48 - 616 - 8, 1080 - 719 - 8), window));
+}
+
+TEST(TrayPlacement, ByThePointerWhereNoPanelReservesSpace) {
+    const ScreenArea bare{QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080)};
+    EXPECT_EQ(TrayPlacement::panelSideAt(bare, {960, 1075}), TrayPlacement::PanelSide::bottom);
+    EXPECT_EQ(TrayPlacement::panelSideAt(bare, {3, 3}), TrayPlacement::PanelSide::top);
+    EXPECT_EQ(TrayPlacement::panelSideAt(bare, {1917, 540}), TrayPlacement::PanelSide::right);
+    // Clicked in the middle of a 60-pixel panel: the window clears the whole panel.
+    EXPECT_EQ(TrayPlacement::frameNearPointer(one(bare), {960, 30}, window).y(), 60 + 8);
+    EXPECT_EQ(TrayPlacement::frameNearPointer(one(bare), {960, 1050}, window).bottom() + 1,
+              1080 - 60 - 8);
+    EXPECT_EQ(TrayPlacement::frameNearPointer(one(bare), {1, 500}, window).x(), 2 + 8);
+    EXPECT_EQ(TrayPlacement::frameNearPointer(one(bare), {1919, 500}, window).x(), 1918 - 8 - 616);
+    // A pointer off every screen goes to the primary one; without screens it is all there is.
+    ScreenLayout two{{bare, screenWithPanel(DockLayout::Edge::bottom, 40, {1920, 0})}, 1};
+    EXPECT_TRUE(QRect(1920, 0, 1920, 1040)
+                    .contains(TrayPlacement::frameNearPointer(two, {-50, 5000}, window)));
+    EXPECT_EQ(TrayPlacement::frameNearPointer(ScreenLayout{}, {400, 10}, window),
+              QRect(QPoint(400 - 308, 16), window));
 }

@@ -1,11 +1,15 @@
 // The real program in a real XEmbed tray (trayer on a private X server): the icon docks,
 // a left click shows the window, the menu's last entry quits cleanly; a tray started after
-// the program takes its icon. Skipped where trayer or xdotool is not installed.
+// the program takes its icon. A StatusNotifier host (the stand-in under tests/support on a
+// private session bus) does not say where the icon is: a click opens the window by the
+// pointer, against the panel, inside the work area. Skipped where trayer, xdotool,
+// dbus-run-session or the stand-in's Python modules are missing.
 #include "support/XvfbServer.h"
 
 #include <QDeadlineTimer>
 #include <QMap>
 #include <QProcess>
+#include <QRect>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -14,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <xcb/xcb.h>
 
 namespace {
@@ -82,28 +87,47 @@ protected:
     bool windowShown() {
         return !xdotool({"search", "--onlyvisible", "--name", "^Orvane$"}).isEmpty();
     }
-    // What a window manager's close button sends: WM_DELETE_WINDOW.
-    void askToClose(xcb_window_t window) {
-        xcb_connection_t* connection =
-            xcb_connect(server->display().toLatin1().constData(), nullptr);
-        const auto atom = [connection](const char* name) {
+    using AtomOf = std::function<xcb_atom_t(const char*)>;
+    // Requests from a second client of the display, as a window manager's or a panel's.
+    // The round trip before it leaves: a client that hangs up at once may have its last
+    // requests dropped.
+    void asXClient(const std::function<void(xcb_connection_t*, const AtomOf&)>& requests) {
+        xcb_connection_t* c = xcb_connect(server->display().toLatin1().constData(), nullptr);
+        requests(c, [c](const char* name) {
             xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-                connection, xcb_intern_atom(connection, 0, uint16_t(strlen(name)), name), nullptr);
+                c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
             const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
             std::free(reply);
             return atom;
-        };
-        xcb_client_message_event_t event{};
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = window;
-        event.type = atom("WM_PROTOCOLS");
-        event.data.data32[0] = atom("WM_DELETE_WINDOW");
-        event.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
-                       reinterpret_cast<const char*>(&event));
-        xcb_flush(connection);
-        xcb_disconnect(connection);
+        });
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        xcb_disconnect(c);
+    }
+    // What a window manager's close button sends: WM_DELETE_WINDOW.
+    void askToClose(xcb_window_t window) {
+        asXClient([window](xcb_connection_t* c, const AtomOf& atom) {
+            xcb_client_message_event_t event{};
+            event.response_type = XCB_CLIENT_MESSAGE;
+            event.format = 32;
+            event.window = window;
+            event.type = atom("WM_PROTOCOLS");
+            event.data.data32[0] = atom("WM_DELETE_WINDOW");
+            event.data.data32[1] = XCB_CURRENT_TIME;
+            xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                           reinterpret_cast<const char*>(&event));
+        });
+    }
+    // The shown main window's geometry; empty while there is none.
+    QRect shownWindow() {
+        const QString id = xdotool({"search", "--onlyvisible", "--name", "^Orvane$"});
+        QMap<QString, int> g;
+        if (!id.isEmpty()) {
+            for (const QString& line :
+                 xdotool({"getwindowgeometry", "--shell", id.section('\n', 0, 0)}).split('\n')) {
+                g[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+            }
+        }
+        return {g.value("X"), g.value("Y"), g.value("WIDTH"), g.value("HEIGHT")};
     }
 
     // Starts the program and waits for its icon to dock; the panel's geometry (X, Y, WIDTH,
@@ -217,3 +241,105 @@ TEST_F(LateTrayHostTest, ATrayStartedAfterTheProgramTakesTheIconAndClosingThenHi
     program.terminate();
     expectCleanEnd();
 }
+
+struct Panel {
+    const char* name;
+    QRect workArea; // on the 1280x800 screen
+    QPoint pointer; // on the icon
+};
+
+void PrintTo(const Panel& panel, std::ostream* out) {
+    *out << panel.name << " panel";
+}
+
+class StatusNotifierHostTest : public TrayHostTest, public ::testing::WithParamInterface<Panel> {
+protected:
+    bool trayAtStart() const override { return false; }
+    void SetUp() override {
+        TrayHostTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-run-session")).isEmpty()) {
+            GTEST_SKIP() << "dbus-run-session is not installed (scripts/bootstrap installs it)";
+        }
+        host.setProcessEnvironment(env);
+        host.start(QStringLiteral("dbus-run-session"),
+                   {QStringLiteral("--"), QStringLiteral("/usr/bin/python3"),
+                    QStringLiteral(ORVANE_SNI_HOST)});
+        const QString ready = hostLine(QStringLiteral("READY "));
+        if (ready.isEmpty()) {
+            GTEST_SKIP() << "the StatusNotifier stand-in did not start: "
+                         << host.readAllStandardError().toStdString();
+        }
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), ready.section(' ', 1));
+    }
+    void TearDown() override {
+        if (host.state() != QProcess::NotRunning) {
+            host.kill();
+            host.waitForFinished(5000);
+        }
+        TrayHostTest::TearDown();
+    }
+    // The stand-in's next output line that starts with `prefix`; empty when none comes.
+    QString hostLine(const QString& prefix) {
+        const QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired()) {
+            while (host.canReadLine()) {
+                const QString line = QString::fromUtf8(host.readLine()).trimmed();
+                if (line.startsWith(prefix)) {
+                    return line;
+                }
+            }
+            host.waitForReadyRead(int(deadline.remainingTime()));
+        }
+        return {};
+    }
+
+    QProcess host;
+};
+
+TEST_P(StatusNotifierHostTest, AClickOpensTheWindowByThePointerInsideTheWorkArea) {
+    const Panel panel = GetParam();
+    // What a window manager with a panel publishes; Qt reads it when it starts.
+    asXClient([&panel](xcb_connection_t* c, const AtomOf& atom) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        const xcb_atom_t workArea = atom("_NET_WORKAREA");
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, atom("_NET_SUPPORTED"), XCB_ATOM_ATOM,
+                            32, 1, &workArea);
+        const QRect& a = panel.workArea;
+        const uint32_t values[] = {uint32_t(a.x()), uint32_t(a.y()), uint32_t(a.width()),
+                                   uint32_t(a.height())};
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, workArea, XCB_ATOM_CARDINAL, 32, 4,
+                            values);
+    });
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(ORVANE_PROGRAM), {QStringLiteral("--autostart")});
+    ASSERT_TRUE(program.waitForStarted(5000));
+    ASSERT_FALSE(hostLine(QStringLiteral("ITEM ")).isEmpty()) << "the icon never registered";
+    EXPECT_FALSE(windowShown()) << "started at login, the window waits for the icon";
+
+    const QString x = QString::number(panel.pointer.x());
+    const QString y = QString::number(panel.pointer.y());
+    xdotool({"mousemove", x, y});
+    host.write(QStringLiteral("activate %1 %2\n").arg(x, y).toUtf8());
+    ASSERT_FALSE(hostLine(QStringLiteral("ACTIVATED")).isEmpty());
+    QRect window;
+    ASSERT_TRUE(waitFor([&] { return !(window = shownWindow()).isEmpty(); }))
+        << "the click did not show the window";
+
+    EXPECT_TRUE(panel.workArea.adjusted(8, 8, -8, -8).contains(window))
+        << window.x() << "," << window.y() << " " << window.width() << "x" << window.height();
+    // Against the panel the pointer is on, and centred on the pointer where there is room.
+    if (panel.pointer.y() < panel.workArea.top()) {
+        EXPECT_EQ(window.top(), panel.workArea.top() + 8);
+    } else {
+        EXPECT_EQ(window.bottom(), panel.workArea.bottom() - 8);
+    }
+    EXPECT_LE(std::abs(window.center().x() - panel.pointer.x()), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Panels, StatusNotifierHostTest,
+                         ::testing::Values(Panel{"top", QRect(0, 32, 1280, 768), {700, 16}},
+                                           Panel{"bottom", QRect(0, 0, 1280, 760), {500, 780}}),
+                         [](const auto& info) { return std::string(info.param.name); });
