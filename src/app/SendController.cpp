@@ -46,6 +46,12 @@ bool isLinkFailure(TransError::Code code) {
     }
 }
 
+QString sizeText(const SendJob& job) {
+    const qint64 size = job.payload.size();
+    return job.fileName.isEmpty() ? QStringLiteral("%1 B").arg(size)
+                                  : QStringLiteral("%1 · %2 B").arg(job.fileName).arg(size);
+}
+
 } // namespace
 
 SendController::SendController(Link link, Hooks hooks, ModelTimers& timers, ToastController& toasts,
@@ -72,16 +78,6 @@ void SendController::send(const ClipboardEntry& entry) {
     task_ = task;
     hooks_.sessionBegan();
     setTransfer(true, 0);
-    auto job = TransPayload::jobFor(entry);
-    if (!job) {
-        finish(task, job.error().description(), false);
-        return;
-    }
-    run(task, std::move(job).value(),
-        QStringLiteral("剪贴板 · ") + clipboardKindRawValue(entry.kind));
-}
-
-void SendController::run(const std::shared_ptr<Task>& task, SendJob job, const QString& label) {
     if (!link_.isConnected()) {
         finish(task, TransError(TransError::Code::serialClosed).errorDescription(), false, true);
         return;
@@ -90,53 +86,58 @@ void SendController::run(const std::shared_ptr<Task>& task, SendJob job, const Q
         finish(task, TransError(TransError::Code::sendBusy).errorDescription(), false);
         return;
     }
-    const qint64 size = job.payload.size();
-    const QString sizeText = job.fileName.isEmpty()
-                                 ? QStringLiteral("%1 B").arg(size)
-                                 : QStringLiteral("%1 · %2 B").arg(job.fileName).arg(size);
-    hooks_.log(QStringLiteral("发送 ") + label + QStringLiteral(": ") + sizeText);
-
     reapThreads();
     auto done = std::make_shared<std::atomic<bool>>(false);
+    // Made here: a guard for this object is taken on the thread it lives on.
     QPointer<SendController> self(this);
-    const std::stop_token stop = task->stop.get_token();
     threads_.push_back(
-        Thread{std::jthread([self, task, run = link_.run, stop, done, job = std::move(job)] {
-                   auto result = run(
-                       job,
-                       [self, task](int percent) {
-                           QMetaObject::invokeMethod(
-                               self.data(),
-                               [self, task, percent] {
-                                   if (self && self->task_ == task && !task->ended) {
-                                       self->setTransfer(true, percent);
-                                   }
-                               },
-                               Qt::QueuedConnection);
-                       },
-                       stop);
-                   QString failure;
-                   bool cancelled = false;
-                   bool aboutTheLink = false;
-                   if (!result) {
-                       if (const auto* error = std::get_if<TransError>(&result.error())) {
-                           failure = error->errorDescription();
-                           aboutTheLink = isLinkFailure(error->code());
-                       } else {
-                           cancelled = true;
-                       }
-                   }
-                   done->store(true);
-                   QMetaObject::invokeMethod(
-                       self.data(),
-                       [self, task, failure, cancelled, aboutTheLink] {
-                           if (self) {
-                               self->finish(task, failure, cancelled, aboutTheLink);
-                           }
-                       },
-                       Qt::QueuedConnection);
-               }),
-               done});
+        Thread{std::jthread([this, self, task, done] { run(self, task, done); }), done});
+}
+
+// On the send's own thread. The controller outlives it (its destructor joins), but its state
+// belongs to the main thread: results go there as queued calls.
+void SendController::run(const QPointer<SendController>& self, const std::shared_ptr<Task>& task,
+                         const std::shared_ptr<std::atomic<bool>>& done) {
+    const auto report = [self, task, done](const QString& failure, bool cancelled,
+                                           bool aboutTheLink) {
+        done->store(true);
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, task, failure, cancelled, aboutTheLink] {
+                if (self) {
+                    self->finish(task, failure, cancelled, aboutTheLink);
+                }
+            },
+            Qt::QueuedConnection);
+    };
+    // Read here, not on the main thread: a file may be large or on a slow disk.
+    auto job = TransPayload::jobFor(task->entry);
+    if (!job) {
+        report(job.error().description(), false, false);
+        return;
+    }
+    hooks_.log(QStringLiteral("发送 剪贴板 · ") + clipboardKindRawValue(task->entry.kind) +
+               QStringLiteral(": ") + sizeText(*job));
+    auto result = link_.run(
+        *job,
+        [self, task](int percent) {
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, task, percent] {
+                    if (self && self->task_ == task && !task->ended) {
+                        self->setTransfer(true, percent);
+                    }
+                },
+                Qt::QueuedConnection);
+        },
+        task->stop.get_token());
+    if (result) {
+        report({}, false, false);
+    } else if (const auto* error = std::get_if<TransError>(&result.error())) {
+        report(error->errorDescription(), false, isLinkFailure(error->code()));
+    } else {
+        report({}, true, false);
+    }
 }
 
 void SendController::finish(const std::shared_ptr<Task>& task, const QString& failure,

@@ -8,6 +8,7 @@
 #include "trans/TransSender.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <atomic>
@@ -20,10 +21,10 @@
 
 namespace orvane {
 
-// Sends one history entry at a time to the device: turns it into a transfer job, runs the
-// transfer on a thread of its own, publishes its progress, reports the outcome as a toast
-// (and a failure as the model's error), keeps the done state visible a moment, and cancels
-// on request. A new send replaces the one running. Main thread, except where said.
+// Sends one history entry at a time to the device: on a thread of its own, turns it into a
+// transfer job (reading its file) and runs the transfer; publishes its progress, reports the
+// outcome as a toast (and a failure as the model's error), keeps the done state visible a moment,
+// and cancels on request. A new send replaces the one running. Main thread, except where said.
 class SendController : public QObject {
     Q_OBJECT
 
@@ -43,7 +44,7 @@ public:
     struct Hooks {
         std::function<void()> sessionBegan; // while a send lasts, the clipboard is held still
         std::function<void()> sessionEnded;
-        std::function<void(const QString& line)> log;
+        std::function<void(const QString& line)> log; // any thread
         // The send failed; `aboutTheLink` when the link was closed or broke off, a failure
         // that a working link makes obsolete.
         std::function<void(const QString& message, bool aboutTheLink)> failed;
@@ -68,7 +69,8 @@ signals:
 private:
     struct Task;
 
-    void run(const std::shared_ptr<Task>& task, SendJob job, const QString& label);
+    void run(const QPointer<SendController>& self, const std::shared_ptr<Task>& task,
+             const std::shared_ptr<std::atomic<bool>>& done);
     void finish(const std::shared_ptr<Task>& task, const QString& failure, bool cancelled,
                 bool aboutTheLink = false);
     void reportCancelled(const std::shared_ptr<Task>& task);
