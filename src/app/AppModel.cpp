@@ -47,6 +47,16 @@ AppModel::AppModel(Parts parts, QObject* parent)
     bluetooth_ = std::make_unique<BluetoothService>(std::move(parts_.bluetoothCentral),
                                                     BluetoothService::Callbacks{{}, log, log},
                                                     parts_.bluetoothTimers);
+    BleLink::Journal journal;
+    journal.log = [this](const QString& direction, const QString& summary,
+                         const QStringList& rows) {
+        stack_->service().appendLog(direction, summary, rows);
+    };
+    journal.logSent = [this](const QString& summary, const QString& row) {
+        stack_->service().appendSentLog(summary, row);
+    };
+    bleLink_ = std::make_unique<BleLink>(*bluetooth_, stack_->frameRouter(), std::move(journal));
+    stack_->attachBle(*bleLink_);
     clipboard_ =
         std::make_unique<ClipboardManager>(*parts_.clipboardIO, *parts_.clipboardTimers, log);
     setupSerialBridge();
@@ -69,7 +79,7 @@ AppModel::~AppModel() {
     }
     sendThreads_.clear(); // joins
     QObject::disconnect(bleScanConnection_);
-    serial().setBluetoothWrite({});
+    bleLink_.reset();
     clipboard_.reset();
     bluetooth_.reset();
     stack_.reset();
@@ -82,16 +92,10 @@ void AppModel::setupSerialBridge() {
             clearStaleSerialErrorIfNeeded();
         }
     });
-    // The serial service writes from its I/O queue; the BLE service lives on this thread.
-    serial.setBluetoothWrite([self = QPointer<AppModel>(this)](const QByteArray& data) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, data] {
-                if (self) {
-                    self->bluetooth_->write(data);
-                }
-            },
-            Qt::QueuedConnection);
+    connect(bleLink_.get(), &BleLink::stateChanged, this, [this] {
+        if (bleLink_->state().isLive()) {
+            clearStaleSerialErrorIfNeeded();
+        }
     });
     bluetooth_->setOnRawDataReceived([this](const QByteArray& data) {
         stack_->service().appendLog(QStringLiteral("BT RX RAW"),
@@ -111,19 +115,18 @@ void AppModel::setupSerialBridge() {
     });
     connect(bluetooth_.get(), &BluetoothService::isConnectedChanged, this, [this] {
         const bool connected = bluetooth_->isConnected();
-        SerialService& serial = stack_->service();
-        if (serial.bluetoothConnected() == connected) {
+        if (bleLink_->isConnected() == connected) {
             return;
         }
-        serial.setBluetoothConnected(connected);
+        bleLink_->setConnected(connected);
         if (connected) {
-            serial.publishBluetoothLinkState(true);
+            bleLink_->publishLive(true);
             appendProtocolLog(
                 QStringLiteral("蓝牙已连接 ") +
                 (autoFoundDevice_ ? autoFoundDevice_->name : settings_.bluetoothDeviceName));
-        } else if (!serial.selectedBluetoothDeviceID().isEmpty()) {
+        } else if (bleLink_->isChosen()) {
             // Without a BLE device chosen a drop never overrides a working serial link.
-            serial.publishBluetoothLinkState(false);
+            bleLink_->publishLive(false);
             appendProtocolLog(QStringLiteral("蓝牙已断开"));
         }
     });
@@ -175,8 +178,7 @@ void AppModel::startup() {
         setPortConfigured(configured);
         serial.setSelectedPath(settings_.serialPort);
         serial.setBaudRate(settings_.baudRate >= 1 ? settings_.baudRate : defaultBaudRate);
-        serial.setSelectedBluetoothDeviceID(settings_.bluetoothDeviceID);
-        serial.setSelectedBluetoothDeviceName(settings_.bluetoothDeviceName);
+        holdBluetooth(settings_.bluetoothDeviceID, settings_.bluetoothDeviceName);
         bluetooth_->setAutoConnectDeviceID(settings_.bluetoothDeviceID);
         (void)AppFiles::appDataDir();
         applyStoredAutostart();
@@ -231,7 +233,14 @@ void AppModel::startAutoConnect() {
         settings_.serialPort.isEmpty() ? serial.selectedPath() : settings_.serialPort;
     if (!path.isEmpty()) {
         serial.setSelectedPath(path);
-        serial.disconnect();
+        if (bleLink_->isChosen()) {
+            // Both links are tried and the first probe decides: until then the port is the
+            // link, the saved device only connected. The port is left as it is.
+            holdBluetooth({}, {});
+            bleLink_->setConnected(false);
+        } else {
+            serial.disconnect();
+        }
         serial.connect();
     }
     startBLEAutoConnect();
@@ -269,7 +278,7 @@ void AppModel::startBLEAutoConnect() {
     });
 }
 
-void AppModel::handleEchoForAutoSelect(SerialDataSource source) {
+void AppModel::handleEchoForAutoSelect(LinkKind source) {
     Q_ASSERT(thread() == QThread::currentThread());
     if (!isAutoSelecting_) {
         return;
@@ -277,17 +286,14 @@ void AppModel::handleEchoForAutoSelect(SerialDataSource source) {
     isAutoSelecting_ = false;
     SerialService& serial = stack_->service();
     switch (source) {
-    case SerialDataSource::unknown:
-        appendProtocolLog(QStringLiteral("ECHO 来源未知，保持当前连接"));
-        return;
-    case SerialDataSource::serial:
+    case LinkKind::serial:
         appendProtocolLog(QStringLiteral("ECHO 来自 CDC，选择 UART CDC，断开 BLE"));
         endScanMatch();
         bluetooth_->stopScan();
         bluetooth_->disconnect();
         clearSavedBluetoothDevice();
         return;
-    case SerialDataSource::bluetooth:
+    case LinkKind::bluetooth:
         appendProtocolLog(QStringLiteral("ECHO 来自 BLE，选择 ZE DOZ ERA，断开 CDC"));
         if (autoFoundDevice_) {
             // Saved (or, without a store, held for this run) and made the link.
@@ -302,15 +308,18 @@ void AppModel::handleEchoForAutoSelect(SerialDataSource source) {
 }
 
 void AppModel::selectBluetoothInSerial(const QString& id, const QString& name) {
-    // Without a Bluetooth selection disconnect() closes the port; the selection then makes
-    // the service route frames to the BLE link, the state a start with this device has.
+    // The port is closed, then the BLE link takes over: the state a start with this device
+    // has.
     SerialService& serial = stack_->service();
-    serial.setSelectedBluetoothDeviceID({});
     serial.setSelectedPath({});
     serial.disconnect();
-    serial.setSelectedBluetoothDeviceID(id);
-    serial.setSelectedBluetoothDeviceName(name);
-    serial.setBluetoothConnected(bluetooth_->isConnected());
+    holdBluetooth(id, name);
+    bleLink_->setConnected(bluetooth_->isConnected());
+}
+
+void AppModel::holdBluetooth(const QString& id, const QString& name) {
+    bleLink_->hold(id, name);
+    stack_->service().setOtherLinkChosen(!id.isEmpty());
 }
 
 void AppModel::connectBluetooth() {
@@ -324,23 +333,16 @@ void AppModel::connectBluetooth() {
 
 void AppModel::connectBluetoothDevice(const QString& id) {
     QPointer<AppModel> self(this);
-    bluetooth_->connect(
-        id,
-        [self](const QByteArray& frame) {
-            if (self) {
-                self->stack_->service().receiveBluetoothData(frame);
-            }
-        },
-        [self](const BLEUARTDevice& device) {
-            if (!self) {
-                return;
-            }
-            if (self->autoFoundDevice_ && self->autoFoundDevice_->id == device.id) {
-                self->autoFoundDevice_ = device; // still up to the first probe
-                return;
-            }
-            self->saveBluetoothDevice(device);
-        });
+    bleLink_->connectDevice(id, [self](const BLEUARTDevice& device) {
+        if (!self) {
+            return;
+        }
+        if (self->autoFoundDevice_ && self->autoFoundDevice_->id == device.id) {
+            self->autoFoundDevice_ = device; // still up to the first probe
+            return;
+        }
+        self->saveBluetoothDevice(device);
+    });
 }
 
 void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device) {
@@ -358,8 +360,7 @@ void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device) {
     SerialService& serial = stack_->service();
     if (id.isEmpty()) {
         serial.setSelectedPath({});
-        serial.setSelectedBluetoothDeviceID({});
-        serial.setSelectedBluetoothDeviceName({});
+        holdBluetooth({}, {});
         serial.disconnect();
         return;
     }
@@ -379,9 +380,7 @@ void AppModel::clearSavedBluetoothDevice() {
     setSettings(updated);
     setPortConfigured(!updated.serialPort.isEmpty());
     bluetooth_->setAutoConnectDeviceID(std::nullopt);
-    SerialService& serial = stack_->service();
-    serial.setSelectedBluetoothDeviceID({});
-    serial.setSelectedBluetoothDeviceName({});
+    holdBluetooth({}, {});
 }
 
 void AppModel::selectSerialPort(const QString& path) {
@@ -396,8 +395,7 @@ void AppModel::selectSerialPort(const QString& path) {
     setPortConfigured(!path.isEmpty());
     SerialService& serial = stack_->service();
     serial.setSelectedPath(path);
-    serial.setSelectedBluetoothDeviceID({});
-    serial.setSelectedBluetoothDeviceName({});
+    holdBluetooth({}, {});
     bluetooth_->setAutoConnectDeviceID(std::nullopt);
     serial.disconnect();
     serial.connect();
@@ -436,8 +434,7 @@ void AppModel::saveSettings(AppSettings updated) {
         selectBluetoothInSerial(updated.bluetoothDeviceID, updated.bluetoothDeviceName);
     } else {
         serial.setSelectedPath(updated.serialPort);
-        serial.setSelectedBluetoothDeviceID({});
-        serial.setSelectedBluetoothDeviceName({});
+        holdBluetooth({}, {});
         serial.disconnect();
         serial.connect();
     }

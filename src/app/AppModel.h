@@ -9,6 +9,7 @@
 #include "clipboard/ClipboardIO.h"
 #include "clipboard/ClipboardManager.h"
 #include "clipboard/ClipboardTimers.h"
+#include "link/BleLink.h"
 #include "storage/AppSettings.h"
 #include "storage/AppStore.h"
 #include "storage/StoreError.h"
@@ -25,17 +26,16 @@
 
 namespace orvane {
 
-// The one coordinator of the application: owns the protocol stack (with the serial service
-// carrying the frames of both links), the BLE link, the clipboard watcher and the store;
+// The one coordinator of the application: owns the protocol stack (with the serial link and
+// the frame router), the BLE link, the clipboard watcher and the store;
 // keeps the link on which the device's first probe arrives, puts received items on the
 // clipboard and in the history, and runs the user's actions. Everything it publishes
 // belongs to the main thread, as does every call into it.
 //
 // Holding the Bluetooth selection: choosing a BLE device (saveBluetoothDevice, saveSettings
-// with a device) leaves the serial service exactly as a start with that device saved does:
-// no serial path and the device as its Bluetooth selection. The serial port is closed for
-// that (disconnect() while no Bluetooth device is selected), and only then the selection is
-// handed over, so that replies and transfers go out over BLE in the same run.
+// with a device) leaves the links exactly as a start with that device saved does: the
+// serial link without a path, told another link is chosen, and the BLE link holding the
+// device, so that transfers go out over BLE in the same run.
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(
@@ -121,6 +121,10 @@ public:
 
     SerialService& serial() { return stack_->service(); }
     BluetoothService& bluetooth() { return *bluetooth_; }
+    BleLink& bleLink() { return *bleLink_; }
+    // The link transfers go out on: the BLE link while it holds a device, the serial one
+    // otherwise.
+    Link& activeLink() { return stack_->activeLink(); }
     ClipboardManager& clipboard() { return *clipboard_; }
     AppStore* store() { return store_.get(); }
 
@@ -130,7 +134,7 @@ public:
     // A completed item from the device: onto the clipboard and into the history.
     void deliverTransEntry(const ClipboardEntry& entry);
     // The device's probe arrived over `source`; the first after start-up picks the link.
-    void handleEchoForAutoSelect(SerialDataSource source);
+    void handleEchoForAutoSelect(LinkKind source);
 
 signals:
     void settingsChanged();
@@ -153,6 +157,9 @@ private:
     void applyStoredAutostart();
     void appendProtocolLog(const QString& message);
     void selectBluetoothInSerial(const QString& id, const QString& name);
+    // The BLE link holds this device (none when `id` is empty); the serial link stands
+    // aside while it does.
+    void holdBluetooth(const QString& id, const QString& name);
     void connectBluetoothDevice(const QString& id);
     // A link has been chosen (by the user or by the first probe): the start-up scan no
     // longer connects what it finds, and nothing is left for the first probe to save.
@@ -177,6 +184,7 @@ private:
     std::unique_ptr<ModelTimers> timers_;
     std::unique_ptr<ProtocolStack> stack_;
     std::unique_ptr<BluetoothService> bluetooth_;
+    std::unique_ptr<BleLink> bleLink_;
     std::unique_ptr<ClipboardManager> clipboard_;
     std::shared_ptr<AppStore> store_;
     QString storeProblem_; // why the store could not be opened or read at start-up

@@ -77,8 +77,7 @@ void AppModel::sendClipboardItem(qint64 id) {
 }
 
 void AppModel::runSend(const std::shared_ptr<SendTask>& task, SendJob job, const QString& label) {
-    SerialService& serial = stack_->service();
-    if (!serial.isConnected()) {
+    if (!stack_->activeLink().state().isLive()) {
         finishSend(task, TransError(TransError::Code::serialClosed).errorDescription(), false);
         return;
     }

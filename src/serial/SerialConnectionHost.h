@@ -20,8 +20,8 @@ public:
     struct Selection {
         QString path;
         qint64 baudRate = 2000000;
-        QString bluetoothDeviceID;
-        bool bluetoothConnected = false;
+        // Another link is chosen: the port stays closed and the status says so.
+        bool otherLinkChosen = false;
     };
 
     virtual ~SerialConnectionHost() = default;

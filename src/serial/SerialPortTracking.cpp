@@ -14,7 +14,7 @@ QString statusText(const StatusFacts& f) {
     if (f.live) {
         return liveStatusText(f.portLabel, f.baudRate);
     }
-    if (f.bluetoothChosen) {
+    if (f.otherLinkChosen) {
         return QStringLiteral("closed · 使用蓝牙");
     }
     if (!f.userWantsConnection) {

@@ -18,9 +18,9 @@ namespace SerialPortTracking {
 
 struct StatusFacts {
     QString selectedPath;
-    // The serial link is closed by choice: Bluetooth is the chosen link, or the user
+    // The serial link is closed by choice: another link is the chosen one, or the user
     // disconnected. Nothing is being attempted then, whatever the port's state.
-    bool bluetoothChosen = false;
+    bool otherLinkChosen = false;
     bool userWantsConnection = true;
     bool live = false;         // connected with an open session whose read loop runs
     bool missing = false;      // selected path absent and not held by the session

@@ -109,7 +109,7 @@ TEST(SerialPortTrackingTest, StatusTextTakesTheFirstRuleThatApplies) {
     f.live = false;
     f.userWantsConnection = false;
     EXPECT_EQ(Tracking::statusText(f), "closed · /dev/ttyACM0");
-    f.bluetoothChosen = true;
+    f.otherLinkChosen = true;
     EXPECT_EQ(Tracking::statusText(f), "closed · 使用蓝牙");
 
     EXPECT_EQ(Tracking::wholeSecondsAtLeastOne(0), 1);
