@@ -3,13 +3,11 @@
 namespace orvane {
 
 // Where a link stands, as the views show it: closed (by choice or for want of a device),
-// connecting to it, recovering after a loss (reconnecting), open but not yet answering, or
-// live.
+// connecting to it, waiting to try again after a loss (reconnecting), or live.
 enum class LinkPhase {
     closed,
     connecting,
     reconnecting,
-    open,
     live,
 };
 

@@ -23,7 +23,16 @@ LinkState SerialLink::state() const {
     if (service_.isConnected()) {
         return {LinkPhase::live};
     }
-    return {service_.isPortOpen() ? LinkPhase::open : LinkPhase::closed};
+    switch (service_.statusPhase()) {
+    case SerialStatusPhase::connecting:
+        return {LinkPhase::connecting};
+    case SerialStatusPhase::reconnecting:
+        return {LinkPhase::reconnecting};
+    case SerialStatusPhase::closed:
+    case SerialStatusPhase::live: // the flags have not caught up yet
+        break;
+    }
+    return {LinkPhase::closed};
 }
 
 } // namespace orvane

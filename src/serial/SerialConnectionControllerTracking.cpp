@@ -173,7 +173,7 @@ void SerialConnectionController::syncUIConnectionStateLocked() {
     if (session_) {
         facts.baudRate = session_->actualBaudRate();
     }
-    host_.publishConnectionState(live, Tracking::statusText(facts));
+    host_.publishConnectionState(live, Tracking::statusLine(facts));
 }
 
 } // namespace orvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/SerialPortInfo.h"
+#include "serial/SerialPortTracking.h"
 
 #include <QList>
 #include <QString>
@@ -35,7 +36,8 @@ public:
     virtual bool portChangesReported() const = 0;
 
     // The link's state and status line.
-    virtual void publishConnectionState(bool live, const QString& statusText) = 0;
+    virtual void publishConnectionState(bool live,
+                                        const SerialPortTracking::StatusLine& status) = 0;
     virtual void publishDisconnected(const QString& statusText) = 0;
     // "connecting · <path>" unless the port already shows as open.
     virtual void publishConnecting(const QString& path) = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/SerialPortInfo.h"
+#include "serial/SerialStatusPhase.h"
 
 #include <QList>
 #include <QString>
@@ -33,9 +34,17 @@ struct StatusFacts {
     qint64 baudRate = 2000000; // speed in force, or the default without a session
 };
 
+struct StatusLine {
+    SerialStatusPhase phase = SerialStatusPhase::closed;
+    QString text;
+};
+
 // The first rule that applies: live, closed by choice, a hint, recovering, missing, cooling down,
 // no path, path absent, connecting.
-QString statusText(const StatusFacts& facts);
+StatusLine statusLine(const StatusFacts& facts);
+inline QString statusText(const StatusFacts& facts) {
+    return statusLine(facts).text;
+}
 
 // "<label> · <baud> bps · open"
 QString liveStatusText(const QString& label, qint64 baudRate);

@@ -138,14 +138,18 @@ bool SerialService::portChangesReported() const {
     return hotplug_ && hotplug_->isWatching();
 }
 
-void SerialService::publishConnectionState(bool live, const QString& statusText) {
-    postToMain([this, live, statusText] { applyConnectionState(live, statusText); });
+void SerialService::publishConnectionState(bool live,
+                                           const SerialPortTracking::StatusLine& status) {
+    postToMain([this, live, status] {
+        setConnectedFlagsMain(live, live);
+        setStatusMain(status.phase, status.text);
+    });
 }
 
 void SerialService::publishDisconnected(const QString& statusText) {
     postToMain([this, statusText] {
         setConnectedFlagsMain(false, false);
-        setStatusTextMain(statusText);
+        setStatusMain(SerialStatusPhase::closed, statusText);
     });
 }
 
@@ -155,7 +159,7 @@ void SerialService::publishConnecting(const QString& path) {
     }
     postToMain([this, path] {
         if (!isPortOpen_ && !isConnected_) {
-            setStatusTextMain(QStringLiteral("connecting · ") + path);
+            setStatusMain(SerialStatusPhase::connecting, QStringLiteral("connecting · ") + path);
         }
     });
 }
@@ -332,17 +336,21 @@ QString SerialService::cachedStatusText() const {
     return cachedStatusText_;
 }
 
-void SerialService::applyConnectionState(bool live, const QString& text) {
-    setConnectedFlagsMain(live, live);
-    setStatusTextMain(text);
-}
-
-void SerialService::setStatusTextMain(const QString& text) {
+void SerialService::setStatusMain(SerialStatusPhase phase, const QString& text) {
     {
         std::lock_guard lock(statusLock_);
         cachedStatusText_ = text;
     }
-    publish(statusText_, text, &SerialService::statusTextChanged);
+    publishStatusMain(phase, text);
+}
+
+void SerialService::publishStatusMain(SerialStatusPhase phase, const QString& text) {
+    const bool phaseChanged = statusPhase_ != phase;
+    statusPhase_ = phase;
+    if (statusText_ != text || phaseChanged) {
+        statusText_ = text;
+        emit statusTextChanged();
+    }
 }
 
 void SerialService::setConnectedFlagsMain(bool portOpen, bool connected) {
@@ -429,7 +437,7 @@ void SerialService::drainOnProtocolQueue(const SessionPtr& session) {
         }
         cachedStatusText_ = text;
     }
-    postToMain([this, text] { publish(statusText_, text, &SerialService::statusTextChanged); });
+    postToMain([this, text] { publishStatusMain(SerialStatusPhase::live, text); });
 }
 
 SerialLinkWriter::Links SerialService::writerLinks() {

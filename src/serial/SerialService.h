@@ -17,6 +17,7 @@
 #include "serial/SerialPortRegistry.h"
 #include "serial/SerialPortSession.h"
 #include "serial/SerialServiceTimings.h"
+#include "serial/SerialStatusPhase.h"
 #include "serial/SerialWriteError.h"
 
 #include <QByteArray>
@@ -168,6 +169,8 @@ public:
     bool isConnected() const { return isConnected_; }
     bool isPortOpen() const { return isPortOpen_; }
     QString statusText() const { return statusText_; }
+    // The state word the status text leads with, as a value; changes with statusTextChanged.
+    SerialStatusPhase statusPhase() const { return statusPhase_; }
     bool userWantsConnection() const { return userWantsConnection_; }
     bool isLogPaused() const { return isLogPaused_; }
     void setLogPaused(bool paused);
@@ -209,7 +212,7 @@ private:
     Selection selection() const override;
     bool transferReceiveActive() const override;
     bool portChangesReported() const override;
-    void publishConnectionState(bool live, const QString& statusText) override;
+    void publishConnectionState(bool live, const SerialPortTracking::StatusLine& status) override;
     void publishDisconnected(const QString& statusText) override;
     void publishConnecting(const QString& path) override;
     void publishPortClosed() override;
@@ -234,8 +237,9 @@ private:
     SerialLinkWriter::Links writerLinks();
 
     // ---- Main-thread state writers ----
-    void applyConnectionState(bool live, const QString& text);
-    void setStatusTextMain(const QString& text);
+    void setStatusMain(SerialStatusPhase phase, const QString& text);
+    // The same, leaving the cached text to the caller.
+    void publishStatusMain(SerialStatusPhase phase, const QString& text);
     void setConnectedFlagsMain(bool isPortOpen, bool isConnected);
 
     const SerialServiceTimings timings_;
@@ -251,6 +255,7 @@ private:
     bool isConnected_ = false;
     bool isPortOpen_ = false;
     QString statusText_ = QStringLiteral("closed");
+    SerialStatusPhase statusPhase_ = SerialStatusPhase::closed;
     bool userWantsConnection_ = true;
     bool isLogPaused_ = false;
     QString connectHint_;

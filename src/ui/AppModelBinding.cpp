@@ -1,6 +1,7 @@
 #include "ui/AppModelBinding.h"
 
 #include "app/AppModel.h"
+#include "link/LinkStateText.h"
 #include "serial/SerialService.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardHoverPreviewBinding.h"
@@ -109,19 +110,12 @@ void AppModelBinding::bindStatusBar(SerialStatusBar& bar) {
     const auto bluetoothLink = [&ble] {
         return ble.isChosen();
     };
-    const auto showLink = [&bar, &serial, &ble, bluetoothLink] {
+    const auto showLink = [this, &bar, &serial, &ble, bluetoothLink] {
         const bool bluetooth = bluetoothLink();
         bar.setLink(bluetooth ? SerialStatusBar::Link::bluetooth : SerialStatusBar::Link::serial);
         bar.setBluetoothDeviceName(ble.deviceName());
         bar.setPorts(serial.ports(), serial.selectedPath());
-        // The status text leads with the state word ("reconnecting · 3s · /dev/ttyACM0").
-        const QString word = serial.statusText().section(QStringLiteral(" · "), 0, 0);
-        const bool live = bluetooth ? ble.state().isLive() : serial.isConnected();
-        bar.setConnectionState(live ? QStringLiteral("open")
-                               : !bluetooth && (word == QLatin1String("connecting") ||
-                                                word == QLatin1String("reconnecting"))
-                                   ? word
-                                   : QStringLiteral("closed"));
+        bar.setConnectionState(LinkStateText::word(model_.activeLink().state()));
         const bool linkUp =
             bluetooth ? ble.isConnected() : serial.isConnected() || serial.userWantsConnection();
         bar.setToggle(linkUp ? SerialStatusBar::Toggle::close : SerialStatusBar::Toggle::connect);

@@ -2,6 +2,7 @@
 
 #include "apps/orvane-cli/Console.h"
 #include "apps/orvane-cli/PortsCommand.h"
+#include "link/LinkStateText.h"
 #include "serial/SerialDiagnostics.h"
 
 #include <QFileInfo>
@@ -15,11 +16,8 @@ void follow(HeadlessClient& client, bool verbose) {
         Console::info(QStringLiteral("状态: ") + service.statusText());
     });
     if (BleConnection* ble = client.ble()) {
-        // The bridge's state in the words the serial link uses.
         QObject::connect(&ble->link(), &BleLink::stateChanged, &client, [ble] {
-            Console::info(QStringLiteral("状态: ") + (ble->link().state().isLive()
-                                                          ? QStringLiteral("open")
-                                                          : QStringLiteral("closed")));
+            Console::info(QStringLiteral("状态: ") + LinkStateText::word(ble->link().state()));
         });
     }
     QObject::connect(&client, &HeadlessClient::connectedChanged, &client, [&client] {
