@@ -16,12 +16,6 @@
 
 namespace orvane {
 
-namespace {
-
-const QString autoSelectName = QStringLiteral("ZE DOZ ERA");
-
-} // namespace
-
 AppModel::AppModel(Parts parts, QObject* parent)
     : QObject(parent)
     , parts_(std::move(parts)) {
@@ -57,6 +51,24 @@ AppModel::AppModel(Parts parts, QObject* parent)
     };
     bleLink_ = std::make_unique<BleLink>(*bluetooth_, stack_->frameRouter(), std::move(journal));
     stack_->attachBle(*bleLink_);
+    LinkSelector::Owner owner;
+    owner.settings = [this]() -> const AppSettings& {
+        return settings_;
+    };
+    owner.commit = [this](const AppSettings& updated) {
+        persistSettings(updated);
+        setSettings(updated);
+    };
+    owner.setPortConfigured = [this](bool configured) {
+        setPortConfigured(configured);
+    };
+    owner.setErrorMessage = [this](const QString& message) {
+        setErrorMessage(message);
+    };
+    owner.log = [this](const QString& line) {
+        appendProtocolLog(line);
+    };
+    links_ = std::make_unique<LinkSelector>(stack_->service(), *bleLink_, std::move(owner));
     clipboard_ =
         std::make_unique<ClipboardManager>(*parts_.clipboardIO, *parts_.clipboardTimers, log);
     setupSerialBridge();
@@ -78,7 +90,7 @@ AppModel::~AppModel() {
         sender.thread.request_stop();
     }
     sendThreads_.clear(); // joins
-    QObject::disconnect(bleScanConnection_);
+    links_.reset();
     bleLink_.reset();
     clipboard_.reset();
     bluetooth_.reset();
@@ -101,34 +113,6 @@ void AppModel::setupSerialBridge() {
         stack_->service().appendLog(QStringLiteral("BT RX RAW"),
                                     QString::number(data.size()) + QStringLiteral(" B"),
                                     {ProtocolWire::formatHexCompactTruncated(data, 32, 16)});
-    });
-    bluetooth_->setOnAutoConnect([this] {
-        const QString saved = settings_.bluetoothDeviceID;
-        if (!saved.isEmpty() && bluetooth_->connectedDeviceID() == saved) {
-            return; // the start-up scan found it first
-        }
-        connectBluetooth();
-        if (!saved.isEmpty() && bluetooth_->connectedDeviceID() == saved) {
-            // Under way: a later scan must not connect it again behind the user's back.
-            QObject::disconnect(bleScanConnection_);
-        }
-    });
-    connect(bluetooth_.get(), &BluetoothService::isConnectedChanged, this, [this] {
-        const bool connected = bluetooth_->isConnected();
-        if (bleLink_->isConnected() == connected) {
-            return;
-        }
-        bleLink_->setConnected(connected);
-        if (connected) {
-            bleLink_->publishLive(true);
-            appendProtocolLog(
-                QStringLiteral("蓝牙已连接 ") +
-                (autoFoundDevice_ ? autoFoundDevice_->name : settings_.bluetoothDeviceName));
-        } else if (bleLink_->isChosen()) {
-            // Without a BLE device chosen a drop never overrides a working serial link.
-            bleLink_->publishLive(false);
-            appendProtocolLog(QStringLiteral("蓝牙已断开"));
-        }
     });
     connect(bluetooth_.get(), &BluetoothService::statusTextChanged, this,
             [this] { appendProtocolLog(QStringLiteral("[BLE] ") + bluetooth_->statusText()); });
@@ -176,22 +160,11 @@ void AppModel::startup() {
             configured = hasDevice && hasDevice.value();
         }
         setPortConfigured(configured);
-        serial.setSelectedPath(settings_.serialPort);
         serial.setBaudRate(settings_.baudRate >= 1 ? settings_.baudRate : defaultBaudRate);
-        holdBluetooth(settings_.bluetoothDeviceID, settings_.bluetoothDeviceName);
-        bluetooth_->setAutoConnectDeviceID(settings_.bluetoothDeviceID);
+        links_->load(settings_);
         (void)AppFiles::appDataDir();
         applyStoredAutostart();
     }
-    serial.setOnPortAutoMigrated([this](const QString& path) {
-        // The device came back under a new name: follow it, in memory when it cannot be
-        // saved, as a choice of the user's would be.
-        AppSettings updated = settings_;
-        updated.serialPort = path;
-        persistSettings(updated);
-        setSettings(updated);
-        setPortConfigured(true);
-    });
     clipboard_->start([this] { refreshClipboardState(); },
                       [this](const ClipboardEntry& entry) { return persistClipboardEntry(entry); },
                       [store = store_] {
@@ -224,196 +197,27 @@ void AppModel::applyStoredAutostart() {
 }
 
 void AppModel::startAutoConnect() {
-    QObject::disconnect(bleScanConnection_);
-    isAutoSelecting_ = true;
-    appendProtocolLog(
-        QStringLiteral("自动选择：同时尝试 CDC 和 BLE ZE DOZ ERA，先收到 ECHO 者生效"));
-    SerialService& serial = stack_->service();
-    const QString path =
-        settings_.serialPort.isEmpty() ? serial.selectedPath() : settings_.serialPort;
-    if (!path.isEmpty()) {
-        serial.setSelectedPath(path);
-        if (bleLink_->isChosen()) {
-            // Both links are tried and the first probe decides: until then the port is the
-            // link, the saved device only connected. The port is left as it is.
-            holdBluetooth({}, {});
-            bleLink_->setConnected(false);
-        } else {
-            serial.disconnect();
-        }
-        serial.connect();
-    }
-    startBLEAutoConnect();
-}
-
-void AppModel::startBLEAutoConnect() {
-    if (bluetooth_->isConnected()) {
-        return;
-    }
-    bluetooth_->startScan();
-    // The adapter may have reported its power before the saved device was loaded.
-    bluetooth_->requestAutoConnect();
-    QObject::disconnect(bleScanConnection_);
-    bleScanConnection_ = connect(bluetooth_.get(), &BluetoothService::devicesChanged, this, [this] {
-        // A saved device is looked for by its identifier, whatever its name; without one, the
-        // device's own bridge by its name.
-        const QString saved = settings_.bluetoothDeviceID;
-        for (const BLEUARTDevice& device : bluetooth_->devices()) {
-            if (saved.isEmpty() ? device.name != autoSelectName : device.id != saved) {
-                continue;
-            }
-            QObject::disconnect(bleScanConnection_);
-            bluetooth_->stopScan();
-            setErrorMessage({});
-            if (saved.isEmpty()) {
-                // Saved only once the device's first probe comes over it: should the probe
-                // come over serial, or not at all, the user's serial port stays as it was.
-                autoFoundDevice_ = device;
-            }
-            if (bluetooth_->connectedDeviceID() != device.id) {
-                connectBluetoothDevice(device.id);
-            }
-            return;
-        }
-    });
+    links_->startAutoConnect();
 }
 
 void AppModel::handleEchoForAutoSelect(LinkKind source) {
-    Q_ASSERT(thread() == QThread::currentThread());
-    if (!isAutoSelecting_) {
-        return;
-    }
-    isAutoSelecting_ = false;
-    SerialService& serial = stack_->service();
-    switch (source) {
-    case LinkKind::serial:
-        appendProtocolLog(QStringLiteral("ECHO 来自 CDC，选择 UART CDC，断开 BLE"));
-        endScanMatch();
-        bluetooth_->stopScan();
-        bluetooth_->disconnect();
-        clearSavedBluetoothDevice();
-        return;
-    case LinkKind::bluetooth:
-        appendProtocolLog(QStringLiteral("ECHO 来自 BLE，选择 ZE DOZ ERA，断开 CDC"));
-        if (autoFoundDevice_) {
-            // Saved (or, without a store, held for this run) and made the link.
-            saveBluetoothDevice(*std::exchange(autoFoundDevice_, std::nullopt));
-        } else if (settings_.bluetoothDeviceID.isEmpty()) {
-            serial.disconnect();
-        } else {
-            selectBluetoothInSerial(settings_.bluetoothDeviceID, settings_.bluetoothDeviceName);
-        }
-        return;
-    }
-}
-
-void AppModel::selectBluetoothInSerial(const QString& id, const QString& name) {
-    // The port is closed, then the BLE link takes over: the state a start with this device
-    // has.
-    SerialService& serial = stack_->service();
-    serial.setSelectedPath({});
-    serial.disconnect();
-    holdBluetooth(id, name);
-    bleLink_->setConnected(bluetooth_->isConnected());
-}
-
-void AppModel::holdBluetooth(const QString& id, const QString& name) {
-    bleLink_->hold(id, name);
-    stack_->service().setOtherLinkChosen(!id.isEmpty());
+    links_->handleEcho(source);
 }
 
 void AppModel::connectBluetooth() {
-    setErrorMessage({});
-    if (settings_.bluetoothDeviceID.isEmpty()) {
-        setErrorMessage(QStringLiteral("未选择蓝牙设备"));
-        return;
-    }
-    connectBluetoothDevice(settings_.bluetoothDeviceID);
-}
-
-void AppModel::connectBluetoothDevice(const QString& id) {
-    QPointer<AppModel> self(this);
-    bleLink_->connectDevice(id, [self](const BLEUARTDevice& device) {
-        if (!self) {
-            return;
-        }
-        if (self->autoFoundDevice_ && self->autoFoundDevice_->id == device.id) {
-            self->autoFoundDevice_ = device; // still up to the first probe
-            return;
-        }
-        self->saveBluetoothDevice(device);
-    });
+    links_->connectBluetooth();
 }
 
 void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device) {
-    setErrorMessage({});
-    const QString id = device ? device->id : QString();
-    const QString name = device ? device->name : QString();
-    AppSettings updated = settings_;
-    updated.bluetoothDeviceID = id;
-    updated.bluetoothDeviceName = name;
-    updated.serialPort.clear();
-    bluetooth_->setAutoConnectDeviceID(id);
-    persistSettings(updated);
-    setSettings(updated);
-    endScanMatch();
-    SerialService& serial = stack_->service();
-    if (id.isEmpty()) {
-        serial.setSelectedPath({});
-        holdBluetooth({}, {});
-        serial.disconnect();
-        return;
-    }
-    selectBluetoothInSerial(id, name);
-}
-
-void AppModel::endScanMatch() {
-    QObject::disconnect(bleScanConnection_);
-    autoFoundDevice_.reset();
-}
-
-void AppModel::clearSavedBluetoothDevice() {
-    AppSettings updated = settings_;
-    updated.bluetoothDeviceID.clear();
-    updated.bluetoothDeviceName.clear();
-    persistSettings(updated);
-    setSettings(updated);
-    setPortConfigured(!updated.serialPort.isEmpty());
-    bluetooth_->setAutoConnectDeviceID(std::nullopt);
-    holdBluetooth({}, {});
+    links_->saveBluetoothDevice(device);
 }
 
 void AppModel::selectSerialPort(const QString& path) {
-    setErrorMessage({});
-    AppSettings updated = settings_;
-    updated.serialPort = path;
-    updated.bluetoothDeviceID.clear();
-    updated.bluetoothDeviceName.clear();
-    persistSettings(updated);
-    setSettings(updated);
-    endScanMatch();
-    setPortConfigured(!path.isEmpty());
-    SerialService& serial = stack_->service();
-    serial.setSelectedPath(path);
-    holdBluetooth({}, {});
-    bluetooth_->setAutoConnectDeviceID(std::nullopt);
-    serial.disconnect();
-    serial.connect();
+    links_->selectSerialPort(path);
 }
 
 void AppModel::reconnectSerial() {
-    setErrorMessage({});
-    SerialService& serial = stack_->service();
-    const QString port =
-        serial.selectedPath().isEmpty() ? settings_.serialPort : serial.selectedPath();
-    if (port.isEmpty()) {
-        setErrorMessage(QStringLiteral("请先选择串口"));
-        return;
-    }
-    if (port != serial.selectedPath()) {
-        serial.setSelectedPath(port);
-    }
-    serial.connect();
+    links_->reconnectSerial();
 }
 
 void AppModel::saveSettings(AppSettings updated) {
@@ -424,20 +228,10 @@ void AppModel::saveSettings(AppSettings updated) {
     }
     persistSettings(updated);
     setSettings(updated);
-    endScanMatch();
     setSerialDebugLogEnabledValue(updated.serialDebugLogEnabled);
     setPortConfigured(!updated.serialPort.isEmpty() || !updated.bluetoothDeviceID.isEmpty());
-    SerialService& serial = stack_->service();
-    serial.setBaudRate(updated.baudRate >= 1 ? updated.baudRate : defaultBaudRate);
-    bluetooth_->setAutoConnectDeviceID(updated.bluetoothDeviceID);
-    if (!updated.bluetoothDeviceID.isEmpty()) {
-        selectBluetoothInSerial(updated.bluetoothDeviceID, updated.bluetoothDeviceName);
-    } else {
-        serial.setSelectedPath(updated.serialPort);
-        holdBluetooth({}, {});
-        serial.disconnect();
-        serial.connect();
-    }
+    stack_->service().setBaudRate(updated.baudRate >= 1 ? updated.baudRate : defaultBaudRate);
+    links_->applySettings(updated);
     setShowSettings(false);
 }
 

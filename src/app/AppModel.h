@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/LinkSelector.h"
 #include "app/ModelTimers.h"
 #include "app/ProtocolStack.h"
 #include "app/ToastState.h"
@@ -28,14 +29,11 @@ namespace orvane {
 
 // The one coordinator of the application: owns the protocol stack (with the serial link and
 // the frame router), the BLE link, the clipboard watcher and the store;
-// keeps the link on which the device's first probe arrives, puts received items on the
-// clipboard and in the history, and runs the user's actions. Everything it publishes
-// belongs to the main thread, as does every call into it.
+// puts received items on the clipboard and in the history, and runs the user's actions. Everything
+// it publishes belongs to the main thread, as does every call into it.
 //
-// Holding the Bluetooth selection: choosing a BLE device (saveBluetoothDevice, saveSettings
-// with a device) leaves the links exactly as a start with that device saved does: the
-// serial link without a path, told another link is chosen, and the BLE link holding the
-// device, so that transfers go out over BLE in the same run.
+// Which link is in use is the link selector's: the model's link actions hand over to it, and
+// it saves each choice through the model's settings.
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(
@@ -116,12 +114,13 @@ public:
     const std::optional<ToastState>& toast() const { return toast_; }
     bool isClipboardTransferring() const { return isClipboardTransferring_; }
     int clipboardTransferProgress() const { return clipboardTransferProgress_; }
-    bool isAutoSelecting() const { return isAutoSelecting_; }
+    bool isAutoSelecting() const { return links_->isAutoSelecting(); }
     bool hasSendTask() const { return sendTask_ != nullptr; }
 
     SerialService& serial() { return stack_->service(); }
     BluetoothService& bluetooth() { return *bluetooth_; }
     BleLink& bleLink() { return *bleLink_; }
+    LinkSelector& links() { return *links_; }
     // The link transfers go out on: the BLE link while it holds a device, the serial one
     // otherwise.
     Link& activeLink() { return stack_->activeLink(); }
@@ -151,19 +150,9 @@ private:
 
     void setupSerialBridge();
     void startAutoConnect();
-    void startBLEAutoConnect();
-    void clearSavedBluetoothDevice();
     void clearStaleSerialErrorIfNeeded();
     void applyStoredAutostart();
     void appendProtocolLog(const QString& message);
-    void selectBluetoothInSerial(const QString& id, const QString& name);
-    // The BLE link holds this device (none when `id` is empty); the serial link stands
-    // aside while it does.
-    void holdBluetooth(const QString& id, const QString& name);
-    void connectBluetoothDevice(const QString& id);
-    // A link has been chosen (by the user or by the first probe): the start-up scan no
-    // longer connects what it finds, and nothing is left for the first probe to save.
-    void endScanMatch();
 
     void persistSettings(const AppSettings& settings);
     void setSettings(const AppSettings& settings);
@@ -185,6 +174,7 @@ private:
     std::unique_ptr<ProtocolStack> stack_;
     std::unique_ptr<BluetoothService> bluetooth_;
     std::unique_ptr<BleLink> bleLink_;
+    std::unique_ptr<LinkSelector> links_;
     std::unique_ptr<ClipboardManager> clipboard_;
     std::shared_ptr<AppStore> store_;
     QString storeProblem_; // why the store could not be opened or read at start-up
@@ -199,11 +189,6 @@ private:
     bool isClipboardTransferring_ = false;
     int clipboardTransferProgress_ = 0;
 
-    QMetaObject::Connection bleScanConnection_;
-    // The bridge the start-up scan found by its name and connected; saved as the chosen
-    // device only if the first probe comes over it.
-    std::optional<BLEUARTDevice> autoFoundDevice_;
-    bool isAutoSelecting_ = false;
     bool hasStarted_ = false;
     bool isShutDown_ = false;
     std::optional<ModelTimers::Id> toastDismissTimer_;
