@@ -107,8 +107,8 @@ void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {
 void AppModelBinding::bindStatusBar(SerialStatusBar& bar) {
     SerialService& serial = model_.serial();
     BleLink& ble = model_.bleLink();
-    const auto bluetoothLink = [&ble] {
-        return ble.isChosen();
+    const auto bluetoothLink = [this] {
+        return std::holds_alternative<BleLinkChoice>(model_.links().selection());
     };
     const auto showLink = [this, &bar, &serial, &ble, bluetoothLink] {
         const bool bluetooth = bluetoothLink();

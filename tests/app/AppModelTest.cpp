@@ -386,11 +386,19 @@ TEST_F(AppModelTest, SettingsActionsAndTheirErrors) {
     EXPECT_TRUE(model->portConfigured());
     EXPECT_FALSE(model->showSettings());
 
-    // A BLE device chosen: the serial service holds it as a start with it saved would.
+    // A BLE device chosen: the links hold it as a start with it saved would.
     model->saveBluetoothDevice(BLEUARTDevice{QStringLiteral("11:22"), QStringLiteral("Dev"), 0});
     EXPECT_TRUE(model->settings().serialPort.isEmpty());
     EXPECT_TRUE(model->serial().selectedPath().isEmpty());
     EXPECT_EQ(model->bleLink().deviceID(), QStringLiteral("11:22"));
+    EXPECT_EQ(model->links().selection(),
+              LinkSelection(BleLinkChoice{QStringLiteral("11:22"), QStringLiteral("Dev")}));
+    EXPECT_TRUE(model->serial().otherLinkChosen());
+    model->selectSerialPort(QStringLiteral("/dev/ttyACM7"));
+    EXPECT_EQ(model->links().selection(),
+              LinkSelection(SerialLinkChoice{QStringLiteral("/dev/ttyACM7")}));
+    EXPECT_FALSE(model->serial().otherLinkChosen());
+    EXPECT_FALSE(model->bleLink().isChosen());
 
     model->setAutostart(true);
     EXPECT_TRUE(model->settings().autostart);
