@@ -16,12 +16,6 @@
 
 namespace orvane {
 
-namespace {
-
-const QString autoSelectName = QStringLiteral("ZE DOZ ERA");
-
-} // namespace
-
 AppModel::AppModel(Parts parts, QObject* parent)
     : QObject(parent)
     , parts_(std::move(parts)) {
@@ -47,6 +41,34 @@ AppModel::AppModel(Parts parts, QObject* parent)
     bluetooth_ = std::make_unique<BluetoothService>(std::move(parts_.bluetoothCentral),
                                                     BluetoothService::Callbacks{{}, log, log},
                                                     parts_.bluetoothTimers);
+    BleLink::Journal journal;
+    journal.log = [this](const QString& direction, const QString& summary,
+                         const QStringList& rows) {
+        stack_->service().appendLog(direction, summary, rows);
+    };
+    journal.logSent = [this](const QString& summary, const QString& row) {
+        stack_->service().appendSentLog(summary, row);
+    };
+    bleLink_ = std::make_unique<BleLink>(*bluetooth_, stack_->frameRouter(), std::move(journal));
+    stack_->attachBle(*bleLink_);
+    LinkSelector::Owner owner;
+    owner.settings = [this]() -> const AppSettings& {
+        return settings_;
+    };
+    owner.commit = [this](const AppSettings& updated) {
+        persistSettings(updated);
+        setSettings(updated);
+    };
+    owner.setPortConfigured = [this](bool configured) {
+        setPortConfigured(configured);
+    };
+    owner.setErrorMessage = [this](const QString& message, bool aboutTheLink) {
+        setErrorMessage(message, aboutTheLink ? ErrorScope::link : ErrorScope::general);
+    };
+    owner.log = [this](const QString& line) {
+        appendProtocolLog(line);
+    };
+    links_ = std::make_unique<LinkSelector>(stack_->service(), *bleLink_, std::move(owner));
     clipboard_ =
         std::make_unique<ClipboardManager>(*parts_.clipboardIO, *parts_.clipboardTimers, log);
     toasts_ = std::make_unique<ToastController>(*timers_);
@@ -54,7 +76,7 @@ AppModel::AppModel(Parts parts, QObject* parent)
     ProtocolStack* stack = stack_.get();
     sends_ = std::make_unique<SendController>(
         SendController::Link{
-            [stack] { return stack->service().isConnected(); },
+            [stack] { return stack->activeLink().state().isLive(); },
             [stack] { return stack->sender().isBusy(); },
             [stack](const SendJob& job, const TransSender::ProgressCallback& onProgress,
                     std::stop_token stop) {
@@ -89,8 +111,8 @@ AppModel::AppModel(Parts parts, QObject* parent)
 
 AppModel::~AppModel() {
     sends_.reset(); // stops the send and waits for it
-    QObject::disconnect(bleScanConnection_);
-    serial().setBluetoothWrite({});
+    links_.reset();
+    bleLink_.reset();
     clipboard_.reset();
     bluetooth_.reset();
     stack_.reset();
@@ -103,50 +125,15 @@ void AppModel::setupSerialBridge() {
             clearStaleSerialErrorIfNeeded();
         }
     });
-    // The serial service writes from its I/O queue; the BLE service lives on this thread.
-    serial.setBluetoothWrite([self = QPointer<AppModel>(this)](const QByteArray& data) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, data] {
-                if (self) {
-                    self->bluetooth_->write(data);
-                }
-            },
-            Qt::QueuedConnection);
+    connect(bleLink_.get(), &BleLink::stateChanged, this, [this] {
+        if (bleLink_->state().isLive()) {
+            clearStaleSerialErrorIfNeeded();
+        }
     });
     bluetooth_->setOnRawDataReceived([this](const QByteArray& data) {
         stack_->service().appendLog(QStringLiteral("BT RX RAW"),
                                     QString::number(data.size()) + QStringLiteral(" B"),
                                     {ProtocolWire::formatHexCompactTruncated(data, 32, 16)});
-    });
-    bluetooth_->setOnAutoConnect([this] {
-        const QString saved = settings_.bluetoothDeviceID;
-        if (!saved.isEmpty() && bluetooth_->connectedDeviceID() == saved) {
-            return; // the start-up scan found it first
-        }
-        connectBluetooth();
-        if (!saved.isEmpty() && bluetooth_->connectedDeviceID() == saved) {
-            // Under way: a later scan must not connect it again behind the user's back.
-            QObject::disconnect(bleScanConnection_);
-        }
-    });
-    connect(bluetooth_.get(), &BluetoothService::isConnectedChanged, this, [this] {
-        const bool connected = bluetooth_->isConnected();
-        SerialService& serial = stack_->service();
-        if (serial.bluetoothConnected() == connected) {
-            return;
-        }
-        serial.setBluetoothConnected(connected);
-        if (connected) {
-            serial.publishBluetoothLinkState(true);
-            appendProtocolLog(
-                QStringLiteral("蓝牙已连接 ") +
-                (autoFoundDevice_ ? autoFoundDevice_->name : settings_.bluetoothDeviceName));
-        } else if (!serial.selectedBluetoothDeviceID().isEmpty()) {
-            // Without a BLE device chosen a drop never overrides a working serial link.
-            serial.publishBluetoothLinkState(false);
-            appendProtocolLog(QStringLiteral("蓝牙已断开"));
-        }
     });
     connect(bluetooth_.get(), &BluetoothService::statusTextChanged, this,
             [this] { appendProtocolLog(QStringLiteral("[BLE] ") + bluetooth_->statusText()); });
@@ -194,23 +181,11 @@ void AppModel::startup() {
             configured = hasDevice && hasDevice.value();
         }
         setPortConfigured(configured);
-        serial.setSelectedPath(settings_.serialPort);
         serial.setBaudRate(settings_.baudRate >= 1 ? settings_.baudRate : defaultBaudRate);
-        serial.setSelectedBluetoothDeviceID(settings_.bluetoothDeviceID);
-        serial.setSelectedBluetoothDeviceName(settings_.bluetoothDeviceName);
-        bluetooth_->setAutoConnectDeviceID(settings_.bluetoothDeviceID);
+        links_->load(settings_);
         (void)AppFiles::appDataDir();
         applyStoredAutostart();
     }
-    serial.setOnPortAutoMigrated([this](const QString& path) {
-        // The device came back under a new name: follow it, in memory when it cannot be
-        // saved, as a choice of the user's would be.
-        AppSettings updated = settings_;
-        updated.serialPort = path;
-        persistSettings(updated);
-        setSettings(updated);
-        setPortConfigured(true);
-    });
     clipboard_->start([this] { refreshClipboardState(); },
                       [this](const ClipboardEntry& entry) { return persistClipboardEntry(entry); },
                       [store = store_] {
@@ -243,200 +218,27 @@ void AppModel::applyStoredAutostart() {
 }
 
 void AppModel::startAutoConnect() {
-    QObject::disconnect(bleScanConnection_);
-    isAutoSelecting_ = true;
-    appendProtocolLog(
-        QStringLiteral("自动选择：同时尝试 CDC 和 BLE ZE DOZ ERA，先收到 ECHO 者生效"));
-    SerialService& serial = stack_->service();
-    const QString path =
-        settings_.serialPort.isEmpty() ? serial.selectedPath() : settings_.serialPort;
-    if (!path.isEmpty()) {
-        serial.setSelectedPath(path);
-        serial.disconnect();
-        serial.connect();
-    }
-    startBLEAutoConnect();
+    links_->startAutoConnect();
 }
 
-void AppModel::startBLEAutoConnect() {
-    if (bluetooth_->isConnected()) {
-        return;
-    }
-    bluetooth_->startScan();
-    // The adapter may have reported its power before the saved device was loaded.
-    bluetooth_->requestAutoConnect();
-    QObject::disconnect(bleScanConnection_);
-    bleScanConnection_ = connect(bluetooth_.get(), &BluetoothService::devicesChanged, this, [this] {
-        // A saved device is looked for by its identifier, whatever its name; without one, the
-        // device's own bridge by its name.
-        const QString saved = settings_.bluetoothDeviceID;
-        for (const BLEUARTDevice& device : bluetooth_->devices()) {
-            if (saved.isEmpty() ? device.name != autoSelectName : device.id != saved) {
-                continue;
-            }
-            QObject::disconnect(bleScanConnection_);
-            bluetooth_->stopScan();
-            setErrorMessage({});
-            if (saved.isEmpty()) {
-                // Saved only once the device's first probe comes over it: should the probe
-                // come over serial, or not at all, the user's serial port stays as it was.
-                autoFoundDevice_ = device;
-            }
-            if (bluetooth_->connectedDeviceID() != device.id) {
-                connectBluetoothDevice(device.id);
-            }
-            return;
-        }
-    });
-}
-
-void AppModel::handleEchoForAutoSelect(SerialDataSource source) {
-    Q_ASSERT(thread() == QThread::currentThread());
-    if (!isAutoSelecting_) {
-        return;
-    }
-    isAutoSelecting_ = false;
-    SerialService& serial = stack_->service();
-    switch (source) {
-    case SerialDataSource::unknown:
-        appendProtocolLog(QStringLiteral("ECHO 来源未知，保持当前连接"));
-        return;
-    case SerialDataSource::serial:
-        appendProtocolLog(QStringLiteral("ECHO 来自 CDC，选择 UART CDC，断开 BLE"));
-        endScanMatch();
-        bluetooth_->stopScan();
-        bluetooth_->disconnect();
-        clearSavedBluetoothDevice();
-        return;
-    case SerialDataSource::bluetooth:
-        appendProtocolLog(QStringLiteral("ECHO 来自 BLE，选择 ZE DOZ ERA，断开 CDC"));
-        if (autoFoundDevice_) {
-            // Saved (or, without a store, held for this run) and made the link.
-            saveBluetoothDevice(*std::exchange(autoFoundDevice_, std::nullopt));
-        } else if (settings_.bluetoothDeviceID.isEmpty()) {
-            serial.disconnect();
-        } else {
-            selectBluetoothInSerial(settings_.bluetoothDeviceID, settings_.bluetoothDeviceName);
-        }
-        return;
-    }
-}
-
-void AppModel::selectBluetoothInSerial(const QString& id, const QString& name) {
-    // Without a Bluetooth selection disconnect() closes the port; the selection then makes
-    // the service route frames to the BLE link, the state a start with this device has.
-    SerialService& serial = stack_->service();
-    serial.setSelectedBluetoothDeviceID({});
-    serial.setSelectedPath({});
-    serial.disconnect();
-    serial.setSelectedBluetoothDeviceID(id);
-    serial.setSelectedBluetoothDeviceName(name);
-    serial.setBluetoothConnected(bluetooth_->isConnected());
+void AppModel::handleEchoForAutoSelect(LinkKind source) {
+    links_->handleEcho(source);
 }
 
 void AppModel::connectBluetooth() {
-    setErrorMessage({});
-    if (settings_.bluetoothDeviceID.isEmpty()) {
-        setErrorMessage(QStringLiteral("未选择蓝牙设备"));
-        return;
-    }
-    connectBluetoothDevice(settings_.bluetoothDeviceID);
-}
-
-void AppModel::connectBluetoothDevice(const QString& id) {
-    QPointer<AppModel> self(this);
-    bluetooth_->connect(
-        id,
-        [self](const QByteArray& frame) {
-            if (self) {
-                self->stack_->service().receiveBluetoothData(frame);
-            }
-        },
-        [self](const BLEUARTDevice& device) {
-            if (!self) {
-                return;
-            }
-            if (self->autoFoundDevice_ && self->autoFoundDevice_->id == device.id) {
-                self->autoFoundDevice_ = device; // still up to the first probe
-                return;
-            }
-            self->saveBluetoothDevice(device);
-        });
+    links_->connectBluetooth();
 }
 
 void AppModel::saveBluetoothDevice(const std::optional<BLEUARTDevice>& device) {
-    setErrorMessage({});
-    const QString id = device ? device->id : QString();
-    const QString name = device ? device->name : QString();
-    AppSettings updated = settings_;
-    updated.bluetoothDeviceID = id;
-    updated.bluetoothDeviceName = name;
-    updated.serialPort.clear();
-    bluetooth_->setAutoConnectDeviceID(id);
-    persistSettings(updated);
-    setSettings(updated);
-    endScanMatch();
-    SerialService& serial = stack_->service();
-    if (id.isEmpty()) {
-        serial.setSelectedPath({});
-        serial.setSelectedBluetoothDeviceID({});
-        serial.setSelectedBluetoothDeviceName({});
-        serial.disconnect();
-        return;
-    }
-    selectBluetoothInSerial(id, name);
-}
-
-void AppModel::endScanMatch() {
-    QObject::disconnect(bleScanConnection_);
-    autoFoundDevice_.reset();
-}
-
-void AppModel::clearSavedBluetoothDevice() {
-    AppSettings updated = settings_;
-    updated.bluetoothDeviceID.clear();
-    updated.bluetoothDeviceName.clear();
-    persistSettings(updated);
-    setSettings(updated);
-    setPortConfigured(!updated.serialPort.isEmpty());
-    bluetooth_->setAutoConnectDeviceID(std::nullopt);
-    SerialService& serial = stack_->service();
-    serial.setSelectedBluetoothDeviceID({});
-    serial.setSelectedBluetoothDeviceName({});
+    links_->saveBluetoothDevice(device);
 }
 
 void AppModel::selectSerialPort(const QString& path) {
-    setErrorMessage({});
-    AppSettings updated = settings_;
-    updated.serialPort = path;
-    updated.bluetoothDeviceID.clear();
-    updated.bluetoothDeviceName.clear();
-    persistSettings(updated);
-    setSettings(updated);
-    endScanMatch();
-    setPortConfigured(!path.isEmpty());
-    SerialService& serial = stack_->service();
-    serial.setSelectedPath(path);
-    serial.setSelectedBluetoothDeviceID({});
-    serial.setSelectedBluetoothDeviceName({});
-    bluetooth_->setAutoConnectDeviceID(std::nullopt);
-    serial.disconnect();
-    serial.connect();
+    links_->selectSerialPort(path);
 }
 
 void AppModel::reconnectSerial() {
-    setErrorMessage({});
-    SerialService& serial = stack_->service();
-    const QString port =
-        serial.selectedPath().isEmpty() ? settings_.serialPort : serial.selectedPath();
-    if (port.isEmpty()) {
-        setErrorMessage(QStringLiteral("请先选择串口"), ErrorScope::link);
-        return;
-    }
-    if (port != serial.selectedPath()) {
-        serial.setSelectedPath(port);
-    }
-    serial.connect();
+    links_->reconnectSerial();
 }
 
 void AppModel::saveSettings(AppSettings updated) {
@@ -447,21 +249,10 @@ void AppModel::saveSettings(AppSettings updated) {
     }
     persistSettings(updated);
     setSettings(updated);
-    endScanMatch();
     setSerialDebugLogEnabledValue(updated.serialDebugLogEnabled);
     setPortConfigured(!updated.serialPort.isEmpty() || !updated.bluetoothDeviceID.isEmpty());
-    SerialService& serial = stack_->service();
-    serial.setBaudRate(updated.baudRate >= 1 ? updated.baudRate : defaultBaudRate);
-    bluetooth_->setAutoConnectDeviceID(updated.bluetoothDeviceID);
-    if (!updated.bluetoothDeviceID.isEmpty()) {
-        selectBluetoothInSerial(updated.bluetoothDeviceID, updated.bluetoothDeviceName);
-    } else {
-        serial.setSelectedPath(updated.serialPort);
-        serial.setSelectedBluetoothDeviceID({});
-        serial.setSelectedBluetoothDeviceName({});
-        serial.disconnect();
-        serial.connect();
-    }
+    stack_->service().setBaudRate(updated.baudRate >= 1 ? updated.baudRate : defaultBaudRate);
+    links_->applySettings(updated);
     setShowSettings(false);
 }
 

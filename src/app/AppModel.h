@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/LinkSelector.h"
 #include "app/ModelTimers.h"
 #include "app/ProtocolStack.h"
 #include "app/SendController.h"
@@ -11,6 +12,7 @@
 #include "clipboard/ClipboardIO.h"
 #include "clipboard/ClipboardManager.h"
 #include "clipboard/ClipboardTimers.h"
+#include "link/BleLink.h"
 #include "storage/AppSettings.h"
 #include "storage/AppStore.h"
 #include "storage/StoreError.h"
@@ -24,17 +26,13 @@
 
 namespace orvane {
 
-// The one coordinator of the application: owns the protocol stack (with the serial service
-// carrying the frames of both links), the BLE link, the clipboard watcher and the store;
-// keeps the link on which the device's first probe arrives, puts received items on the
-// clipboard and in the history, and runs the user's actions. Everything it publishes
-// belongs to the main thread, as does every call into it.
+// The one coordinator of the application: owns the protocol stack (with the serial link and
+// the frame router), the BLE link, the clipboard watcher and the store;
+// puts received items on the clipboard and in the history, and runs the user's actions. Everything
+// it publishes belongs to the main thread, as does every call into it.
 //
-// Holding the Bluetooth selection: choosing a BLE device (saveBluetoothDevice, saveSettings
-// with a device) leaves the serial service exactly as a start with that device saved does:
-// no serial path and the device as its Bluetooth selection. The serial port is closed for
-// that (disconnect() while no Bluetooth device is selected), and only then the selection is
-// handed over, so that replies and transfers go out over BLE in the same run.
+// Which link is in use is the link selector's: the model's link actions hand over to it, and
+// it saves each choice through the model's settings.
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(
@@ -113,11 +111,16 @@ public:
     const std::optional<ToastState>& toast() const { return toasts_->current(); }
     bool isClipboardTransferring() const { return sends_->isTransferring(); }
     int clipboardTransferProgress() const { return sends_->progress(); }
-    bool isAutoSelecting() const { return isAutoSelecting_; }
+    bool isAutoSelecting() const { return links_->isAutoSelecting(); }
     bool hasSendTask() const { return sends_->hasTask(); }
 
     SerialService& serial() { return stack_->service(); }
     BluetoothService& bluetooth() { return *bluetooth_; }
+    BleLink& bleLink() { return *bleLink_; }
+    LinkSelector& links() { return *links_; }
+    // The link transfers go out on: the BLE link while it holds a device, the serial one
+    // otherwise.
+    Link& activeLink() { return stack_->activeLink(); }
     ClipboardManager& clipboard() { return *clipboard_; }
     AppStore* store() { return store_.get(); }
 
@@ -127,7 +130,7 @@ public:
     // A completed item from the device: onto the clipboard and into the history.
     void deliverTransEntry(const ClipboardEntry& entry);
     // The device's probe arrived over `source`; the first after start-up picks the link.
-    void handleEchoForAutoSelect(SerialDataSource source);
+    void handleEchoForAutoSelect(LinkKind source);
 
 signals:
     void settingsChanged();
@@ -145,16 +148,9 @@ private:
 
     void setupSerialBridge();
     void startAutoConnect();
-    void startBLEAutoConnect();
-    void clearSavedBluetoothDevice();
     void clearStaleSerialErrorIfNeeded();
     void applyStoredAutostart();
     void appendProtocolLog(const QString& message);
-    void selectBluetoothInSerial(const QString& id, const QString& name);
-    void connectBluetoothDevice(const QString& id);
-    // A link has been chosen (by the user or by the first probe): the start-up scan no
-    // longer connects what it finds, and nothing is left for the first probe to save.
-    void endScanMatch();
 
     void persistSettings(const AppSettings& settings);
     void setSettings(const AppSettings& settings);
@@ -168,6 +164,8 @@ private:
     std::unique_ptr<ModelTimers> timers_;
     std::unique_ptr<ProtocolStack> stack_;
     std::unique_ptr<BluetoothService> bluetooth_;
+    std::unique_ptr<BleLink> bleLink_;
+    std::unique_ptr<LinkSelector> links_;
     std::unique_ptr<ClipboardManager> clipboard_;
     std::shared_ptr<AppStore> store_;
     QString storeProblem_; // why the store could not be opened or read at start-up
@@ -182,11 +180,6 @@ private:
     std::unique_ptr<ToastController> toasts_;
     std::unique_ptr<SendController> sends_;
 
-    QMetaObject::Connection bleScanConnection_;
-    // The bridge the start-up scan found by its name and connected; saved as the chosen
-    // device only if the first probe comes over it.
-    std::optional<BLEUARTDevice> autoFoundDevice_;
-    bool isAutoSelecting_ = false;
     bool hasStarted_ = false;
     bool isShutDown_ = false;
 };

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QThread>
 
 #include <cerrno>
 #include <unistd.h>
@@ -57,30 +58,27 @@ ProtocolStack::ProtocolStack(SerialService::Platform platform, Options options, 
         [this](const QString& line) { postLog(line); },
         [this](const QString& line) { postWarning(line); },
         [this](const ClipboardEntry& entry) { return deliver(entry); }, std::move(options.files));
-    service_ = std::make_unique<SerialService>(std::move(platform));
-    // The service's own address, not service_: while the service is destroyed, service_ is
-    // already empty, and frames still being handled on its protocol queue call back here.
-    // The service takes such calls until its destructor has ended.
-    SerialService* service = service_.get();
-    peripheralHandler_ = std::make_shared<PeripheralHandler>(
-        [this](const QString& line) { postLog(line); },
-        [this, service] {
-            service->noteEchoReceived();
-            const SerialDataSource source = handledSource_;
-            QMetaObject::invokeMethod(
-                this, [this, source] { emit echoReceived(source); }, Qt::QueuedConnection);
-        });
+    peripheralHandler_ =
+        std::make_shared<PeripheralHandler>([this](const QString& line) { postLog(line); });
     transSender_ = std::make_shared<TransSender>([this](const QString& line) { postLog(line); });
-    router_ =
-        std::make_unique<SerialProtocolRouter>(transHandler_, peripheralHandler_, transSender_);
-
-    service_->setFrameHandler(SerialService::SourcedFrameHandler(
-        [this, router = router_.get()](const QByteArray& frame, SerialDataSource source) {
-            handledSource_ = source;
-            auto replies = router->handle(frame);
-            handledSource_ = SerialDataSource::unknown;
-            return replies;
-        }));
+    auto router =
+        std::make_shared<SerialProtocolRouter>(transHandler_, peripheralHandler_, transSender_);
+    // The service's own address, not service_: while the service is destroyed, service_ is
+    // already empty, and frames still being handled on the protocol queue call back here.
+    // It is set before the service is started, so before any frame is handled.
+    auto echoTarget = std::make_shared<SerialService*>(nullptr);
+    frames_ = std::make_unique<LinkFrameRouter>(router, [this, echoTarget](LinkKind source) {
+        // Every probe counts for the serial link's liveness check, as it always has.
+        (*echoTarget)->noteEchoReceived();
+        QMetaObject::invokeMethod(
+            this, [this, source] { emit echoReceived(source); }, Qt::QueuedConnection);
+    });
+    platform.protocolQueue = frames_->queue();
+    service_ = std::make_unique<SerialService>(std::move(platform));
+    SerialService* service = service_.get();
+    *echoTarget = service;
+    serialLink_ = std::make_unique<SerialLink>(*service, *frames_);
+    activeLink_ = serialLink_.get();
     service_->setIsTransferReceiveActiveCheck(
         [handler = transHandler_] { return handler->session().active; });
     // A push cut off by a lost link never finishes: its half-written file would otherwise
@@ -93,21 +91,51 @@ ProtocolStack::ProtocolStack(SerialService::Platform platform, Options options, 
 }
 
 ProtocolStack::~ProtocolStack() {
-    // The service's queues call into the handlers; they go first. Then the items already
-    // delivered are made durable.
+    detachBle();
+    // The service's queues call into the handlers; they go first, the router's queue after
+    // the service has finished what it queued there. Then the items already delivered are
+    // made durable.
     service_.reset();
+    serialLink_.reset();
+    frames_.reset();
     historyQueue_.stop();
+}
+
+void ProtocolStack::attachBle(BleLink& link) {
+    Q_ASSERT(thread() == QThread::currentThread());
+    detachBle();
+    bleLink_ = &link;
+    const auto choose = [this] {
+        activeLink_ = bleLink_->isChosen() ? static_cast<Link*>(bleLink_) : serialLink_.get();
+    };
+    choose();
+    bleChosen_ = connect(&link, &BleLink::deviceChanged, this, choose);
+    bleState_ = connect(&link, &BleLink::stateChanged, this, [this] {
+        if (!bleLink_->state().isLive()) {
+            transHandler_->resetSession(true);
+        }
+    });
+    bleGone_ = connect(&link, &QObject::destroyed, this, [this] { detachBle(); });
+}
+
+void ProtocolStack::detachBle() {
+    QObject::disconnect(bleChosen_);
+    QObject::disconnect(bleState_);
+    QObject::disconnect(bleGone_);
+    bleLink_ = nullptr;
+    activeLink_ = serialLink_.get();
 }
 
 Status<TransSender::SendError> ProtocolStack::send(const SendJob& job,
                                                    const TransSender::ProgressCallback& onProgress,
                                                    std::stop_token stop, const QString& label) {
     SerialService& service = *service_;
+    Link& link = activeLink();
     service.beginExclusiveProtocolSend();
     auto result = transSender_->send(
         job,
-        [&service, &label](const QByteArray& frame) -> Status<TransSender::WriteError> {
-            auto written = service.writeFrameDataAndWait(frame, label);
+        [&link, &label](const QByteArray& frame) -> Status<TransSender::WriteError> {
+            auto written = link.sendAndWait(frame, label);
             if (written) {
                 return Done{};
             }

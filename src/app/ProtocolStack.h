@@ -3,8 +3,11 @@
 #include "clipboard/ClipboardEntry.h"
 #include "common/Result.h"
 #include "common/WorkQueue.h"
+#include "link/BleLink.h"
+#include "link/Link.h"
+#include "link/LinkFrameRouter.h"
+#include "link/SerialLink.h"
 #include "protocol/PeripheralHandler.h"
-#include "serial/SerialDataSource.h"
 #include "serial/SerialService.h"
 #include "storage/AppStore.h"
 #include "trans/ReceivedFileStore.h"
@@ -16,14 +19,17 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <stop_token>
 
 namespace orvane {
 
 // The link protocol wired once, for the desktop program and the command line alike: the
-// serial service carrying frames of both links, the router answering probes and identity
-// queries, the TRANS receiver storing what the device pushes, and the TRANS sender.
+// serial link, the frame router handing the frames of every link to the protocol handlers
+// (answering probes and identity queries), the TRANS receiver storing what the device
+// pushes, and the TRANS sender. A BLE link, owned by the caller, may be attached; while its
+// device is the chosen one, it is the active link that transfers go out on.
 //
 // A received item is made durable on a queue of its own (its file flushed to the disk,
 // and, when a history store is given, its row added), in arrival order, so that the device
@@ -57,10 +63,19 @@ public:
     static SerialService::Platform systemPlatform();
 
     SerialService& service() { return *service_; }
+    SerialLink& serialLink() { return *serialLink_; }
+    LinkFrameRouter& frameRouter() { return *frames_; }
+    // Main thread. A link that goes is detached.
+    void attachBle(BleLink& link);
+    void detachBle();
+    // The link transfers and the "connected" check go through: the attached BLE link while
+    // it holds a device, the serial link otherwise. Any thread.
+    Link& activeLink() { return *activeLink_.load(); }
     TransHandler& receiver() { return *transHandler_; }
     TransSender& sender() { return *transSender_; }
 
-    // Runs one outbound transfer to completion with the port in bulk mode; blocks.
+    // Runs one outbound transfer to completion over the active link, with the port in bulk
+    // mode; blocks.
     Status<TransSender::SendError> send(const SendJob& job,
                                         const TransSender::ProgressCallback& onProgress,
                                         std::stop_token stop = {},
@@ -69,9 +84,8 @@ public:
 signals:
     // Main thread, in the order the items arrived.
     void itemDelivered(const orvane::ClipboardEntry& entry);
-    // The device's probe arrived (main thread), with the link it came over: the link is
-    // only known while the frame is handled, so it is taken there.
-    void echoReceived(orvane::SerialDataSource source);
+    // The device's probe arrived (main thread), with the link it came over.
+    void echoReceived(orvane::LinkKind source);
     // Protocol and link remarks (main thread).
     void logLine(const QString& line);
     // Something the user should know went wrong (main thread).
@@ -88,10 +102,14 @@ private:
     std::shared_ptr<TransHandler> transHandler_;
     std::shared_ptr<PeripheralHandler> peripheralHandler_;
     std::shared_ptr<TransSender> transSender_;
-    std::unique_ptr<SerialProtocolRouter> router_;
+    std::unique_ptr<LinkFrameRouter> frames_;
     std::unique_ptr<SerialService> service_;
-    // Written and read on the protocol queue only: the link of the frame being handled.
-    SerialDataSource handledSource_ = SerialDataSource::unknown;
+    std::unique_ptr<SerialLink> serialLink_;
+    BleLink* bleLink_ = nullptr;
+    std::atomic<Link*> activeLink_{nullptr};
+    QMetaObject::Connection bleChosen_;
+    QMetaObject::Connection bleState_;
+    QMetaObject::Connection bleGone_;
 };
 
 } // namespace orvane

@@ -111,7 +111,7 @@ void SerialConnectionController::tryConnectSavedPortLocked() {
     if (stopping_) {
         return;
     }
-    if (!host_.selection().bluetoothDeviceID.isEmpty()) {
+    if (host_.selection().otherLinkChosen) {
         host_.publishDisconnected(QStringLiteral("closed · 使用蓝牙"));
         return;
     }
@@ -504,7 +504,7 @@ void SerialConnectionController::runEchoHealthCheckLocked() {
 }
 
 void SerialConnectionController::logReconnectWaitLocked() {
-    if (!host_.selection().bluetoothDeviceID.isEmpty()) {
+    if (host_.selection().otherLinkChosen) {
         return;
     }
     const auto now = clock_.now();
@@ -523,7 +523,7 @@ void SerialConnectionController::logReconnectWaitLocked() {
 }
 
 void SerialConnectionController::logReconnectAttemptLocked(const QString& path) {
-    if (!host_.selection().bluetoothDeviceID.isEmpty()) {
+    if (host_.selection().otherLinkChosen) {
         return;
     }
     lastReconnectAttemptLogAt_ = clock_.now();

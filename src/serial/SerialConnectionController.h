@@ -23,7 +23,7 @@
 namespace orvane {
 
 // Keeps a serial port session open on the selected path while the user wants a connection
-// and no Bluetooth device is chosen: connection attempts with retries, the back-off after
+// and no other link is chosen: connection attempts with retries, the back-off after
 // a failed or ended session, the periodic and ECHO health checks, following a device that
 // re-enumerated under a new path, hot-plug reactions, the connect hint and the status line,
 // and a warning while another program shares the connected port.

@@ -156,7 +156,7 @@ void SerialConnectionController::syncUIConnectionStateLocked() {
     const bool exists = !path.isEmpty() && devices_.pathExists(path);
     Tracking::StatusFacts facts;
     facts.selectedPath = path;
-    facts.bluetoothChosen = !host_.selection().bluetoothDeviceID.isEmpty();
+    facts.otherLinkChosen = host_.selection().otherLinkChosen;
     facts.userWantsConnection = userWantsConnectionLocked_;
     facts.live = live;
     facts.pathExists = exists;
@@ -173,7 +173,7 @@ void SerialConnectionController::syncUIConnectionStateLocked() {
     if (session_) {
         facts.baudRate = session_->actualBaudRate();
     }
-    host_.publishConnectionState(live, Tracking::statusText(facts));
+    host_.publishConnectionState(live, Tracking::statusLine(facts));
 }
 
 } // namespace orvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/SerialPortInfo.h"
+#include "serial/SerialPortTracking.h"
 
 #include <QList>
 #include <QString>
@@ -20,8 +21,8 @@ public:
     struct Selection {
         QString path;
         qint64 baudRate = 2000000;
-        QString bluetoothDeviceID;
-        bool bluetoothConnected = false;
+        // Another link is chosen: the port stays closed and the status says so.
+        bool otherLinkChosen = false;
     };
 
     virtual ~SerialConnectionHost() = default;
@@ -35,7 +36,8 @@ public:
     virtual bool portChangesReported() const = 0;
 
     // The link's state and status line.
-    virtual void publishConnectionState(bool live, const QString& statusText) = 0;
+    virtual void publishConnectionState(bool live,
+                                        const SerialPortTracking::StatusLine& status) = 0;
     virtual void publishDisconnected(const QString& statusText) = 0;
     // "connecting · <path>" unless the port already shows as open.
     virtual void publishConnecting(const QString& path) = 0;

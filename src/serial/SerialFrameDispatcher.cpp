@@ -23,15 +23,8 @@ SerialFrameDispatcher::drainSessionLocked(const std::shared_ptr<SerialPortSessio
     drained.issueCount = pending.issues.size();
     if (!pending.frames.isEmpty()) {
         const std::weak_ptr<SerialPortSession> weak = session;
-        currentDataSource_ = SerialDataSource::serial;
-        SerialFrameProcessor::FrameHandler serialHandler;
-        if (handler) {
-            serialHandler = [&handler](const QByteArray& frame) {
-                return handler(frame, SerialDataSource::serial);
-            };
-        }
         drained.frames = SerialFrameProcessor::processFrames(
-            pending.frames, serialHandler,
+            pending.frames, handler,
             [weak](const QByteArray& reply) {
                 // A reply for a session that is gone by now has nowhere to go.
                 if (auto target = weak.lock()) {
@@ -39,7 +32,6 @@ SerialFrameDispatcher::drainSessionLocked(const std::shared_ptr<SerialPortSessio
                 }
             },
             [&session] { session->resetTotalRxBytes(); });
-        currentDataSource_ = SerialDataSource::unknown;
     }
     drained.rxBytes = session->totalRxBytes();
     return drained;
@@ -56,23 +48,6 @@ void SerialFrameDispatcher::adjustBulkDepth(SerialPortSession& session, int delt
 void SerialFrameDispatcher::updateBulkTransferModeLocked(SerialPortSession& session, bool bulk) {
     assertOnQueue();
     adjustBulkDepth(session, bulk ? 1 : -1);
-}
-
-std::optional<SerialFrameDispatcher::BluetoothDispatch>
-SerialFrameDispatcher::dispatchBluetoothLocked(const QByteArray& frame,
-                                               const FrameHandler& handler) {
-    assertOnQueue();
-    if (!handler) {
-        return std::nullopt;
-    }
-    BluetoothDispatch dispatch;
-    dispatch.summary =
-        SerialFrameProcessor::logSummary(SerialFrameProcessor::frameSn(frame), frame.size());
-    dispatch.hexRow = SerialFrameProcessor::hexRow(frame);
-    currentDataSource_ = SerialDataSource::bluetooth;
-    dispatch.replies = handler(frame, SerialDataSource::bluetooth);
-    currentDataSource_ = SerialDataSource::unknown;
-    return dispatch;
 }
 
 bool SerialFrameDispatcher::statusRefreshDueLocked() {

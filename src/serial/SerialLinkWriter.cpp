@@ -30,25 +30,12 @@ SerialLinkWriter::SerialLinkWriter(WorkQueue& ioQueue, SerialConnectionControlle
 
 SerialLinkWriter::WriteResult SerialLinkWriter::writeLocked(const QByteArray& data) {
     Q_ASSERT(ioQueue_.isCurrentThread());
-    const auto selection = links_.selection();
-    if (selection.bluetoothDeviceID.isEmpty()) {
-        const auto session = controller_.connectedSessionLocked();
-        if (!session || !session->isReadyForWrite()) {
-            return fail(serialClosed());
-        }
-        if (auto written = session->writeAndFlush(data); !written) {
-            return fail(SerialWriteError(written.error()));
-        }
-        return Done{};
-    }
-    if (!selection.bluetoothConnected) {
+    const auto session = controller_.connectedSessionLocked();
+    if (!session || !session->isReadyForWrite()) {
         return fail(serialClosed());
     }
-    links_.log(QStringLiteral("BT TX"),
-               SerialFrameProcessor::logSummary(SerialFrameProcessor::frameSn(data), data.size()),
-               {SerialFrameProcessor::hexRow(data)});
-    if (const auto write = links_.bluetoothWrite()) {
-        write(data);
+    if (auto written = session->writeAndFlush(data); !written) {
+        return fail(SerialWriteError(written.error()));
     }
     return Done{};
 }
@@ -112,8 +99,8 @@ SerialLinkWriter::WriteResult SerialLinkWriter::writeAndWait(QByteArray data,
         pending->withdrawn = true;
         return fail(serialClosed());
     }
-    // Under way: the port bounds its own writes well within this limit, so only a link
-    // that hangs (a Bluetooth write that never returns) gets here.
+    // Under way: the port bounds its own writes well within this limit, so only a write
+    // that hangs gets here.
     if (!pending->done.wait_for(lock, writeLimit, [&] { return pending->result.has_value(); })) {
         return fail(
             SerialWriteError(SerialPortError::writeFailed(QStringLiteral("write timed out"))));

@@ -17,8 +17,7 @@
 
 namespace orvane {
 
-// Sends frames over whichever link is chosen: the serial port while it is connected, or
-// the Bluetooth link while a Bluetooth device is selected and connected. Every send runs
+// Sends frames over the serial port while it is connected. Every send runs
 // on the I/O queue, after whatever connection work is queued there. Also keeps the
 // exclusive send gate with which a bulk transfer marks itself.
 class SerialLinkWriter {
@@ -28,9 +27,7 @@ public:
 
     // What the writer needs from the service; called on the I/O queue.
     struct Links {
-        std::function<SerialConnectionHost::Selection()> selection;
-        std::function<std::function<void(const QByteArray&)>()> bluetoothWrite;
-        // A debug-log line that also goes to the diagnostics log ("BT TX", "WRN").
+        // A debug-log line that also goes to the diagnostics log ("WRN").
         std::function<void(const QString& direction, const QString& summary,
                            const QStringList& rows)>
             log;

@@ -10,35 +10,38 @@ qint64 wholeSecondsAtLeastOne(qint64 remainingMs) {
     return std::max<qint64>(1, remainingMs / 1000);
 }
 
-QString statusText(const StatusFacts& f) {
+StatusLine statusLine(const StatusFacts& f) {
+    using Phase = SerialStatusPhase;
     if (f.live) {
-        return liveStatusText(f.portLabel, f.baudRate);
+        return {Phase::live, liveStatusText(f.portLabel, f.baudRate)};
     }
-    if (f.bluetoothChosen) {
-        return QStringLiteral("closed · 使用蓝牙");
+    if (f.otherLinkChosen) {
+        return {Phase::closed, QStringLiteral("closed · 使用蓝牙")};
     }
     if (!f.userWantsConnection) {
-        return closedStatusText(f.selectedPath, f.pathExists);
+        return {Phase::closed, closedStatusText(f.selectedPath, f.pathExists)};
     }
     if (!f.connectHint.isEmpty()) {
-        return f.connectHint;
+        return {Phase::closed, f.connectHint};
     }
     if (f.reconnecting) {
-        return f.selectedPath + QStringLiteral(" · 恢复连接…");
+        return {Phase::closed, f.selectedPath + QStringLiteral(" · 恢复连接…")};
     }
     if (f.missing) {
-        return QStringLiteral("closed · 设备未找到 · ") + f.selectedPath;
+        return {Phase::closed, QStringLiteral("closed · 设备未找到 · ") + f.selectedPath};
     }
     if (f.coolingSeconds && !f.selectedPath.isEmpty()) {
-        return QStringLiteral("reconnecting · %1s · %2").arg(*f.coolingSeconds).arg(f.selectedPath);
+        return {
+            Phase::reconnecting,
+            QStringLiteral("reconnecting · %1s · %2").arg(*f.coolingSeconds).arg(f.selectedPath)};
     }
     if (f.selectedPath.isEmpty()) {
-        return QStringLiteral("closed");
+        return {Phase::closed, QStringLiteral("closed")};
     }
     if (!f.pathExists) {
-        return QStringLiteral("closed · 设备未找到");
+        return {Phase::closed, QStringLiteral("closed · 设备未找到")};
     }
-    return QStringLiteral("connecting · ") + f.selectedPath;
+    return {Phase::connecting, QStringLiteral("connecting · ") + f.selectedPath};
 }
 
 QString closedStatusText(const QString& selectedPath, bool pathExists) {

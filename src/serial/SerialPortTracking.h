@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/SerialPortInfo.h"
+#include "serial/SerialStatusPhase.h"
 
 #include <QList>
 #include <QString>
@@ -18,9 +19,9 @@ namespace SerialPortTracking {
 
 struct StatusFacts {
     QString selectedPath;
-    // The serial link is closed by choice: Bluetooth is the chosen link, or the user
+    // The serial link is closed by choice: another link is the chosen one, or the user
     // disconnected. Nothing is being attempted then, whatever the port's state.
-    bool bluetoothChosen = false;
+    bool otherLinkChosen = false;
     bool userWantsConnection = true;
     bool live = false;         // connected with an open session whose read loop runs
     bool missing = false;      // selected path absent and not held by the session
@@ -33,9 +34,17 @@ struct StatusFacts {
     qint64 baudRate = 2000000; // speed in force, or the default without a session
 };
 
+struct StatusLine {
+    SerialStatusPhase phase = SerialStatusPhase::closed;
+    QString text;
+};
+
 // The first rule that applies: live, closed by choice, a hint, recovering, missing, cooling down,
 // no path, path absent, connecting.
-QString statusText(const StatusFacts& facts);
+StatusLine statusLine(const StatusFacts& facts);
+inline QString statusText(const StatusFacts& facts) {
+    return statusLine(facts).text;
+}
 
 // "<label> · <baud> bps · open"
 QString liveStatusText(const QString& label, qint64 baudRate);

@@ -26,7 +26,10 @@ SerialService::SerialService(Platform platform, SerialServiceTimings timings, QO
           timings.logUIInterval, timings.issueSummaryDelay, [this] { return rxByteCount_.load(); })
     , sinkTarget_(std::make_shared<SinkTarget>())
     , ioQueue_(std::make_unique<WorkQueue>(QString::fromLatin1(ioQueueName)))
-    , protocolQueue_(std::make_unique<WorkQueue>(QString::fromLatin1(protocolQueueName))) {
+    , protocolQueue_(platform.protocolQueue
+                         ? platform.protocolQueue
+                         : std::make_shared<WorkQueue>(QString::fromLatin1(protocolQueueName)))
+    , ownsProtocolQueue_(!platform.protocolQueue) {
     Q_ASSERT(devices_ && platform.openSession);
     SerialConnectionHost& host = *this;
     controller_ = std::make_unique<SerialConnectionController>(
@@ -75,7 +78,13 @@ SerialService::~SerialService() {
     // protocol queue may call back into this object (an echo noted, a health check asked
     // for) after the I/O queue has ended, and such posts are dropped.
     ioQueue_->stop();
-    protocolQueue_->stop();
+    if (ownsProtocolQueue_) {
+        protocolQueue_->stop();
+    } else {
+        // Shared: what this service queued there runs now, while the service still exists;
+        // with the I/O queue ended and the session released nothing queues more.
+        (void)protocolQueue_->runAndWait([] {}, std::chrono::seconds(30));
+    }
 }
 
 // ---- Cross-thread plumbing -------------------------------------------------------------
@@ -129,14 +138,18 @@ bool SerialService::portChangesReported() const {
     return hotplug_ && hotplug_->isWatching();
 }
 
-void SerialService::publishConnectionState(bool live, const QString& statusText) {
-    postToMain([this, live, statusText] { applyConnectionState(live, statusText); });
+void SerialService::publishConnectionState(bool live,
+                                           const SerialPortTracking::StatusLine& status) {
+    postToMain([this, live, status] {
+        setConnectedFlagsMain(live, live);
+        setStatusMain(status.phase, status.text);
+    });
 }
 
 void SerialService::publishDisconnected(const QString& statusText) {
     postToMain([this, statusText] {
         setConnectedFlagsMain(false, false);
-        setStatusTextMain(statusText);
+        setStatusMain(SerialStatusPhase::closed, statusText);
     });
 }
 
@@ -146,7 +159,7 @@ void SerialService::publishConnecting(const QString& path) {
     }
     postToMain([this, path] {
         if (!isPortOpen_ && !isConnected_) {
-            setStatusTextMain(QStringLiteral("connecting · ") + path);
+            setStatusMain(SerialStatusPhase::connecting, QStringLiteral("connecting · ") + path);
         }
     });
 }
@@ -279,12 +292,6 @@ void SerialService::connect() {
 }
 
 void SerialService::disconnect() {
-    if (!selectedBluetoothDeviceID_.isEmpty()) {
-        setSelectedBluetoothDeviceID(QString());
-        setSelectedBluetoothDeviceName(QString());
-        setBluetoothConnected(false);
-        return;
-    }
     ioQueue_->post([this] { controller_->userDisconnectLocked(); });
 }
 
@@ -303,16 +310,6 @@ void SerialService::noteEchoReceived() {
 // ---- Callbacks -------------------------------------------------------------------------
 
 void SerialService::setFrameHandler(FrameHandler handler) {
-    SourcedFrameHandler sourced;
-    if (handler) {
-        sourced = [handler = std::move(handler)](const QByteArray& frame, SerialDataSource) {
-            return handler(frame);
-        };
-    }
-    setFrameHandler(std::move(sourced));
-}
-
-void SerialService::setFrameHandler(SourcedFrameHandler handler) {
     std::lock_guard lock(callbackLock_);
     frameHandler_ = std::move(handler);
 }
@@ -322,17 +319,12 @@ void SerialService::setIsTransferReceiveActiveCheck(std::function<bool()> check)
     isTransferReceiveActiveCheck_ = std::move(check);
 }
 
-void SerialService::setBluetoothWrite(std::function<void(const QByteArray&)> write) {
-    std::lock_guard lock(callbackLock_);
-    bluetoothWrite_ = std::move(write);
-}
-
 void SerialService::setOnPortAutoMigrated(std::function<void(const QString&)> callback) {
     std::lock_guard lock(callbackLock_);
     onPortAutoMigrated_ = std::move(callback);
 }
 
-SerialService::SourcedFrameHandler SerialService::frameHandler() const {
+SerialService::FrameHandler SerialService::frameHandler() const {
     std::lock_guard lock(callbackLock_);
     return frameHandler_;
 }
@@ -344,22 +336,21 @@ QString SerialService::cachedStatusText() const {
     return cachedStatusText_;
 }
 
-void SerialService::applyConnectionState(bool live, const QString& text) {
-    setConnectedFlagsMain(live, live);
-    setStatusTextMain(text);
-}
-
-void SerialService::publishBluetoothLinkState(bool live) {
-    Q_ASSERT(thread() == QThread::currentThread());
-    applyConnectionState(live, live ? QStringLiteral("open") : QStringLiteral("closed"));
-}
-
-void SerialService::setStatusTextMain(const QString& text) {
+void SerialService::setStatusMain(SerialStatusPhase phase, const QString& text) {
     {
         std::lock_guard lock(statusLock_);
         cachedStatusText_ = text;
     }
-    publish(statusText_, text, &SerialService::statusTextChanged);
+    publishStatusMain(phase, text);
+}
+
+void SerialService::publishStatusMain(SerialStatusPhase phase, const QString& text) {
+    const bool phaseChanged = statusPhase_ != phase;
+    statusPhase_ = phase;
+    if (statusText_ != text || phaseChanged) {
+        statusText_ = text;
+        emit statusTextChanged();
+    }
 }
 
 void SerialService::setConnectedFlagsMain(bool portOpen, bool connected) {
@@ -385,24 +376,13 @@ void SerialService::setBaudRate(qint64 baudRate) {
     publish(baudRate_, baudRate, &SerialService::baudRateChanged);
 }
 
-void SerialService::setSelectedBluetoothDeviceID(const QString& id) {
+void SerialService::setOtherLinkChosen(bool chosen) {
+    Q_ASSERT(thread() == QThread::currentThread());
     {
         std::lock_guard lock(selectionLock_);
-        selection_.bluetoothDeviceID = id;
+        selection_.otherLinkChosen = chosen;
     }
-    publish(selectedBluetoothDeviceID_, id, &SerialService::selectedBluetoothDeviceIDChanged);
-}
-
-void SerialService::setSelectedBluetoothDeviceName(const QString& name) {
-    publish(selectedBluetoothDeviceName_, name, &SerialService::selectedBluetoothDeviceNameChanged);
-}
-
-void SerialService::setBluetoothConnected(bool connected) {
-    {
-        std::lock_guard lock(selectionLock_);
-        selection_.bluetoothConnected = connected;
-    }
-    publish(bluetoothConnected_, connected, &SerialService::bluetoothConnectedChanged);
+    publish(otherLinkChosen_, chosen, &SerialService::otherLinkChosenChanged);
 }
 
 void SerialService::setLogPaused(bool paused) {
@@ -457,36 +437,11 @@ void SerialService::drainOnProtocolQueue(const SessionPtr& session) {
         }
         cachedStatusText_ = text;
     }
-    postToMain([this, text] { publish(statusText_, text, &SerialService::statusTextChanged); });
-}
-
-void SerialService::receiveBluetoothData(QByteArray frame) {
-    protocolQueue_->post([this, frame = std::move(frame)] {
-        const auto dispatched = dispatcher_->dispatchBluetoothLocked(frame, frameHandler());
-        if (!dispatched) {
-            return;
-        }
-        postToMain([this, dispatched = *dispatched] {
-            appendLog(QStringLiteral("BT RX"), dispatched.summary, {dispatched.hexRow});
-            setBluetoothConnected(true);
-            setConnectedFlagsMain(true, true);
-            setStatusTextMain(QStringLiteral("open"));
-            for (const QByteArray& reply : dispatched.replies) {
-                writeFrameData(reply, QStringLiteral("BT TX"));
-            }
-        });
-    });
+    postToMain([this, text] { publishStatusMain(SerialStatusPhase::live, text); });
 }
 
 SerialLinkWriter::Links SerialService::writerLinks() {
     SerialLinkWriter::Links links;
-    links.selection = [this] {
-        return selection();
-    };
-    links.bluetoothWrite = [this] {
-        std::lock_guard lock(callbackLock_);
-        return bluetoothWrite_;
-    };
     links.log = [this](const QString& direction, const QString& summary, const QStringList& rows) {
         postLog(direction, summary, rows);
     };
@@ -546,6 +501,11 @@ void SerialService::appendLog(const QString& direction, const QString& summary,
                             : direction;
     SerialDiagnostics::info(tag + QLatin1Char(' ') + summary);
     logBatcher_.appendNow(SerialLogEntry::make(direction, summary, hexRows));
+}
+
+void SerialService::appendSentLog(const QString& summary, const QString& hexRow) {
+    Q_ASSERT(thread() == QThread::currentThread());
+    logBatcher_.appendNow(SerialLogEntry::make(QStringLiteral("TX"), summary, {hexRow}));
 }
 
 void SerialService::clearLogs() {

@@ -5,7 +5,6 @@
 #include "serial/SerialClock.h"
 #include "serial/SerialConnectionController.h"
 #include "serial/SerialConnectionHost.h"
-#include "serial/SerialDataSource.h"
 #include "serial/SerialDeviceSource.h"
 #include "serial/SerialDeviceWatch.h"
 #include "serial/SerialFrameDispatcher.h"
@@ -18,6 +17,7 @@
 #include "serial/SerialPortRegistry.h"
 #include "serial/SerialPortSession.h"
 #include "serial/SerialServiceTimings.h"
+#include "serial/SerialStatusPhase.h"
 #include "serial/SerialWriteError.h"
 
 #include <QByteArray>
@@ -38,13 +38,12 @@
 namespace orvane {
 
 // The long-lived manager of the USB serial link. While the user wants a connection and no
-// Bluetooth device is chosen, it keeps a SerialPortSession open on the selected path: it
+// other link is chosen, it keeps a SerialPortSession open on the selected path: it
 // opens with retries, checks the link every couple of seconds and reopens a link that has
 // stopped answering, backs off according to how the last session ended, follows a device
 // that re-enumerated under a new path, and tells the user what is going on through its
-// status text and connect hint. It also carries every received frame, from the port or
-// from the Bluetooth link, to the frame handler and writes the replies back on the link the
-// frame came from, and feeds the debug log in batches.
+// status text and connect hint. It also carries every frame received from the port to the
+// frame handler and writes the replies back, and keeps the debug log, fed in batches.
 //
 // The work is done by its parts: SerialConnectionController (connecting, back-off, health
 // checks, migration, hints and status; I/O queue), SerialPortRegistry (the known ports),
@@ -56,7 +55,8 @@ namespace orvane {
 // and its change signal emitted. Connection logic, both health checks, hot-plug reactions
 // and sends run on the I/O queue ("com.orvane.serial.io"); operations named "...Locked"
 // run there only and rely on it for exclusion. Frame draining and every frameHandler call
-// run on the protocol queue ("com.orvane.serial.protocol"), so handler calls never overlap.
+// run on the protocol queue ("com.orvane.serial.protocol"), so handler calls never overlap;
+// the owner may hand in that queue to share it with frames from elsewhere.
 // Public operations return at once unless their comment says otherwise.
 class SerialService : public QObject, private SerialConnectionHost {
     Q_OBJECT
@@ -64,12 +64,8 @@ class SerialService : public QObject, private SerialConnectionHost {
     Q_PROPERTY(
         QString selectedPath READ selectedPath WRITE setSelectedPath NOTIFY selectedPathChanged)
     Q_PROPERTY(qint64 baudRate READ baudRate WRITE setBaudRate NOTIFY baudRateChanged)
-    Q_PROPERTY(QString selectedBluetoothDeviceID READ selectedBluetoothDeviceID WRITE
-                   setSelectedBluetoothDeviceID NOTIFY selectedBluetoothDeviceIDChanged)
-    Q_PROPERTY(QString selectedBluetoothDeviceName READ selectedBluetoothDeviceName WRITE
-                   setSelectedBluetoothDeviceName NOTIFY selectedBluetoothDeviceNameChanged)
-    Q_PROPERTY(bool bluetoothConnected READ bluetoothConnected WRITE setBluetoothConnected NOTIFY
-                   bluetoothConnectedChanged)
+    Q_PROPERTY(bool otherLinkChosen READ otherLinkChosen WRITE setOtherLinkChosen NOTIFY
+                   otherLinkChosenChanged)
     Q_PROPERTY(bool isConnected READ isConnected NOTIFY isConnectedChanged)
     Q_PROPERTY(bool isPortOpen READ isPortOpen NOTIFY isPortOpenChanged)
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
@@ -88,19 +84,19 @@ public:
     // does without hot-plug events and finds ports by its periodic checks alone. Without
     // `openWatch` another program sharing the connected port is looked for at every periodic
     // check instead of when the port is opened. Without a clock the service uses the
-    // system's monotonic clock.
+    // system's monotonic clock. Without a protocol queue the service makes its own; one
+    // handed in is shared, and must outlive the service.
     struct Platform {
         std::shared_ptr<const SerialDeviceSource> devices;
         std::unique_ptr<SerialDeviceWatch> watch;
         SerialConnectionController::OpenWatchFactory openWatch;
         SessionFactory openSession;
         std::shared_ptr<SerialClock> clock;
+        std::shared_ptr<WorkQueue> protocolQueue;
     };
 
     // One received frame in, the reply frames to write back out. Called on the protocol queue.
-    using FrameHandler = std::function<QList<QByteArray>(const QByteArray& frame)>;
-    // The same, told which link the frame came over.
-    using SourcedFrameHandler = SerialFrameDispatcher::FrameHandler;
+    using FrameHandler = SerialFrameDispatcher::FrameHandler;
     using WriteResult = SerialLinkWriter::WriteResult;
     // Called on the I/O queue once the frame was written or refused.
     using WriteCompletion = SerialLinkWriter::WriteCompletion;
@@ -116,8 +112,7 @@ public:
     void shutdown();
     // Connects to selectedPath (nothing when it is empty), starting the backoff afresh.
     void connect();
-    // With a Bluetooth device chosen, only forgets that device; otherwise closes the port and
-    // makes no further attempts until connect().
+    // Closes the port and makes no further attempts until connect().
     void disconnect();
     void refreshPorts();
     void verifyConnectionHealth();
@@ -127,9 +122,7 @@ public:
 
     // ---- Owner's callbacks (any thread) ----------------------------------------------
     void setFrameHandler(FrameHandler handler);
-    void setFrameHandler(SourcedFrameHandler handler);
     void setIsTransferReceiveActiveCheck(std::function<bool()> check);
-    void setBluetoothWrite(std::function<void(const QByteArray&)> write);
     // Called on the main thread with the new path after the service followed a device to it.
     void setOnPortAutoMigrated(std::function<void(const QString&)> callback);
 
@@ -156,16 +149,11 @@ public:
     void endExclusiveProtocolSend();
     qint64 exclusiveSendDepth() const override;
 
-    // The Bluetooth link came up or went down (main thread): the service then reports
-    // connected, port open and "open", or disconnected and "closed", as for a serial port.
-    void publishBluetoothLinkState(bool live);
-
-    // One whole frame received over Bluetooth.
-    void receiveBluetoothData(QByteArray frame);
-
     // ---- Debug log (main thread) ---------------------------------------------------------
     void appendLog(const QString& direction, const QString& summary,
                    const QStringList& hexRows = {});
+    // A frame another link sent, as "TX <summary>", kept in the debug log only.
+    void appendSentLog(const QString& summary, const QString& hexRow);
     void clearLogs();
     SerialLogStore& logStore() { return logStore_; }
 
@@ -175,24 +163,21 @@ public:
     void setSelectedPath(const QString& path);
     qint64 baudRate() const { return baudRate_; }
     void setBaudRate(qint64 baudRate);
-    QString selectedBluetoothDeviceID() const { return selectedBluetoothDeviceID_; }
-    void setSelectedBluetoothDeviceID(const QString& id);
-    QString selectedBluetoothDeviceName() const { return selectedBluetoothDeviceName_; }
-    void setSelectedBluetoothDeviceName(const QString& name);
-    bool bluetoothConnected() const { return bluetoothConnected_; }
-    void setBluetoothConnected(bool connected);
+    // Another link is the chosen one: the port stays closed, whatever the path, and says so.
+    bool otherLinkChosen() const { return otherLinkChosen_; }
+    void setOtherLinkChosen(bool chosen);
     bool isConnected() const { return isConnected_; }
     bool isPortOpen() const { return isPortOpen_; }
     QString statusText() const { return statusText_; }
+    // The state word the status text leads with, as a value; changes with statusTextChanged.
+    SerialStatusPhase statusPhase() const { return statusPhase_; }
     bool userWantsConnection() const { return userWantsConnection_; }
     bool isLogPaused() const { return isLogPaused_; }
     void setLogPaused(bool paused);
     QString connectHint() const { return connectHint_; }
 
-    // Any thread. The data source is the link of the frame being handled right now; a
-    // SourcedFrameHandler is told it with each frame instead.
+    // Any thread.
     quint64 rxByteCount() const { return rxByteCount_; }
-    SerialDataSource currentDataSource() const { return dispatcher_->currentDataSource(); }
     QString cachedStatusText() const;
     // The current session's bulk-transfer depth (0 without a session). Waits briefly for the
     // I/O queue; for diagnostics and tests.
@@ -202,9 +187,7 @@ signals:
     void portsChanged();
     void selectedPathChanged();
     void baudRateChanged();
-    void selectedBluetoothDeviceIDChanged();
-    void selectedBluetoothDeviceNameChanged();
-    void bluetoothConnectedChanged();
+    void otherLinkChosenChanged();
     void isConnectedChanged();
     void isPortOpenChanged();
     void statusTextChanged();
@@ -229,7 +212,7 @@ private:
     Selection selection() const override;
     bool transferReceiveActive() const override;
     bool portChangesReported() const override;
-    void publishConnectionState(bool live, const QString& statusText) override;
+    void publishConnectionState(bool live, const SerialPortTracking::StatusLine& status) override;
     void publishDisconnected(const QString& statusText) override;
     void publishConnecting(const QString& path) override;
     void publishPortClosed() override;
@@ -250,12 +233,13 @@ private:
     void onEchoTimer();
     void startReconnectLoop();
     void drainOnProtocolQueue(const SessionPtr& session);
-    SourcedFrameHandler frameHandler() const;
+    FrameHandler frameHandler() const;
     SerialLinkWriter::Links writerLinks();
 
     // ---- Main-thread state writers ----
-    void applyConnectionState(bool live, const QString& text);
-    void setStatusTextMain(const QString& text);
+    void setStatusMain(SerialStatusPhase phase, const QString& text);
+    // The same, leaving the cached text to the caller.
+    void publishStatusMain(SerialStatusPhase phase, const QString& text);
     void setConnectedFlagsMain(bool isPortOpen, bool isConnected);
 
     const SerialServiceTimings timings_;
@@ -267,12 +251,11 @@ private:
     QList<SerialPortInfo> ports_;
     QString selectedPath_;
     qint64 baudRate_ = defaultBaudRate;
-    QString selectedBluetoothDeviceID_;
-    QString selectedBluetoothDeviceName_;
-    bool bluetoothConnected_ = false;
+    bool otherLinkChosen_ = false;
     bool isConnected_ = false;
     bool isPortOpen_ = false;
     QString statusText_ = QStringLiteral("closed");
+    SerialStatusPhase statusPhase_ = SerialStatusPhase::closed;
     bool userWantsConnection_ = true;
     bool isLogPaused_ = false;
     QString connectHint_;
@@ -281,9 +264,8 @@ private:
     Selection selection_;
 
     mutable std::mutex callbackLock_;
-    SourcedFrameHandler frameHandler_;
+    FrameHandler frameHandler_;
     std::function<bool()> isTransferReceiveActiveCheck_;
-    std::function<void(const QByteArray&)> bluetoothWrite_;
     std::function<void(const QString&)> onPortAutoMigrated_;
 
     SerialLogStore logStore_;
@@ -314,7 +296,8 @@ private:
     // The queues are stopped explicitly in the destructor, before the parts that their
     // tasks use go away.
     std::unique_ptr<WorkQueue> ioQueue_;
-    std::unique_ptr<WorkQueue> protocolQueue_;
+    std::shared_ptr<WorkQueue> protocolQueue_;
+    bool ownsProtocolQueue_ = true;
     std::unique_ptr<SerialConnectionController> controller_; // I/O queue
     std::unique_ptr<SerialFrameDispatcher> dispatcher_;      // protocol queue
     std::unique_ptr<SerialLinkWriter> writer_;

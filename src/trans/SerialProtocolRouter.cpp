@@ -14,7 +14,7 @@ SerialProtocolRouter::SerialProtocolRouter(std::shared_ptr<TransHandler> transHa
     Q_ASSERT(transHandler_ && peripheralHandler_);
 }
 
-QList<QByteArray> SerialProtocolRouter::handle(const QByteArray& frame) const {
+SerialProtocolRouter::Routed SerialProtocolRouter::route(const QByteArray& frame) const {
     auto decoded = ProtocolWire::validateFrameDetailed(frame);
     if (!decoded) {
         return {};
@@ -26,7 +26,7 @@ QList<QByteArray> SerialProtocolRouter::handle(const QByteArray& frame) const {
             // Exactly the probe, should the caller's buffer run on past it.
             const QByteArray probe =
                 frame.first(qsizetype(header.len) + ProtocolWire::frameOverhead);
-            return peripheralHandler_->handleEcho(probe, header, decoded->payload);
+            return {peripheralHandler_->handleEcho(probe, header, decoded->payload), true};
         }
         return {};
     case FrameChannel::trans:
@@ -34,7 +34,7 @@ QList<QByteArray> SerialProtocolRouter::handle(const QByteArray& frame) const {
             sender && sender->consumeFrame(header, decoded->payload)) {
             return {};
         }
-        return transHandler_->handleFrame(header, decoded->payload);
+        return {transHandler_->handleFrame(header, decoded->payload)};
     default:
         return {};
     }

@@ -29,7 +29,15 @@ public:
                          std::shared_ptr<PeripheralHandler> peripheralHandler,
                          std::weak_ptr<TransSender> transSender = {});
 
-    QList<QByteArray> handle(const QByteArray& frame) const;
+    struct Routed {
+        QList<QByteArray> replies;
+        bool probe = false; // the frame was the device's liveness probe
+    };
+
+    QList<QByteArray> handle(const QByteArray& frame) const { return route(frame).replies; }
+    // The same, telling whether the frame was the probe: the caller knows which link the
+    // frame came over, the handlers do not.
+    Routed route(const QByteArray& frame) const;
 
 private:
     const std::shared_ptr<TransHandler> transHandler_;

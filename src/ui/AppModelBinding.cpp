@@ -1,6 +1,7 @@
 #include "ui/AppModelBinding.h"
 
 #include "app/AppModel.h"
+#include "link/LinkStateText.h"
 #include "serial/SerialService.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardHoverPreviewBinding.h"
@@ -105,32 +106,28 @@ void AppModelBinding::bindClipboardPanel(ClipboardPanelView& panel) {
 // The link line: the serial service's state, or the BLE device while that is the link.
 void AppModelBinding::bindStatusBar(SerialStatusBar& bar) {
     SerialService& serial = model_.serial();
-    const auto bluetoothLink = [&serial] {
-        return !serial.selectedBluetoothDeviceID().isEmpty();
+    BleLink& ble = model_.bleLink();
+    const auto bluetoothLink = [this] {
+        return std::holds_alternative<BleLinkChoice>(model_.links().selection());
     };
-    const auto showLink = [&bar, &serial, bluetoothLink] {
+    const auto showLink = [this, &bar, &serial, &ble, bluetoothLink] {
         const bool bluetooth = bluetoothLink();
         bar.setLink(bluetooth ? SerialStatusBar::Link::bluetooth : SerialStatusBar::Link::serial);
-        bar.setBluetoothDeviceName(serial.selectedBluetoothDeviceName());
+        bar.setBluetoothDeviceName(ble.deviceName());
         bar.setPorts(serial.ports(), serial.selectedPath());
-        // The status text leads with the state word ("reconnecting · 3s · /dev/ttyACM0").
-        const QString word = serial.statusText().section(QStringLiteral(" · "), 0, 0);
-        bar.setConnectionState(serial.isConnected() ? QStringLiteral("open")
-                               : word == QLatin1String("connecting") ||
-                                       word == QLatin1String("reconnecting")
-                                   ? word
-                                   : QStringLiteral("closed"));
-        const bool linkUp = bluetooth ? serial.bluetoothConnected()
-                                      : serial.isConnected() || serial.userWantsConnection();
+        bar.setConnectionState(LinkStateText::word(model_.activeLink().state()));
+        const bool linkUp =
+            bluetooth ? ble.isConnected() : serial.isConnected() || serial.userWantsConnection();
         bar.setToggle(linkUp ? SerialStatusBar::Toggle::close : SerialStatusBar::Toggle::connect);
     };
-    for (auto changed :
-         {&SerialService::portsChanged, &SerialService::selectedPathChanged,
-          &SerialService::statusTextChanged, &SerialService::isConnectedChanged,
-          &SerialService::selectedBluetoothDeviceIDChanged,
-          &SerialService::selectedBluetoothDeviceNameChanged,
-          &SerialService::bluetoothConnectedChanged, &SerialService::userWantsConnectionChanged}) {
+    for (auto changed : {&SerialService::portsChanged, &SerialService::selectedPathChanged,
+                         &SerialService::statusTextChanged, &SerialService::isConnectedChanged,
+                         &SerialService::userWantsConnectionChanged}) {
         connect(&serial, changed, this, showLink);
+    }
+    for (auto changed :
+         {&BleLink::deviceChanged, &BleLink::connectedChanged, &BleLink::stateChanged}) {
+        connect(&ble, changed, this, showLink);
     }
     showLink();
     connect(&bar, &SerialStatusBar::portSelected, &model_, &AppModel::selectSerialPort);

@@ -91,7 +91,7 @@ TEST_F(AppModelBleStartTest, ASavedBridgeOfAnyNameIsConnectedWithoutTheUser) {
     ASSERT_TRUE(test::waitUntil([&] { return !model->isAutoSelecting(); }, 20000))
         << model->bluetooth().statusText().toStdString();
     EXPECT_EQ(model->bluetooth().connectedDeviceID(), deskBridge);
-    EXPECT_EQ(model->serial().selectedBluetoothDeviceID(), deskBridge);
+    EXPECT_EQ(model->bleLink().deviceID(), deskBridge);
     EXPECT_TRUE(model->errorMessage().isEmpty()) << model->errorMessage().toStdString();
 
     device->command(QStringLiteral("text 书桌上的桥"));

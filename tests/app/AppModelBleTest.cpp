@@ -99,7 +99,7 @@ TEST(AppModelBleTest, TheFirstProbeOverBleSelectsItAndTextsGoBothWays) {
     // first probe over it decides: BLE is the link, the serial port is let go.
     ASSERT_TRUE(test::waitUntil([&] { return !model.isAutoSelecting(); }, 20000));
     EXPECT_EQ(model.settings().bluetoothDeviceID, bridge);
-    EXPECT_EQ(model.serial().selectedBluetoothDeviceID(), bridge);
+    EXPECT_EQ(model.bleLink().deviceID(), bridge);
     EXPECT_TRUE(model.serial().selectedPath().isEmpty());
     EXPECT_TRUE(test::waitUntil([&] { return openCount(serialLine.path) == 1; }, 5000))
         << "the model still holds the serial port";

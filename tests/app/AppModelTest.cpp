@@ -109,7 +109,7 @@ TEST_F(AppModelTest, FirstProbeOverSerialKeepsSerialAndReceivedItemsLandEverywhe
     EXPECT_EQ(model->settings().serialPort, device.link);
     EXPECT_TRUE(model->settings().bluetoothDeviceID.isEmpty());
     EXPECT_TRUE(openStore()->getSettings()->bluetoothDeviceID.isEmpty());
-    EXPECT_TRUE(model->serial().selectedBluetoothDeviceID().isEmpty());
+    EXPECT_TRUE(model->bleLink().deviceID().isEmpty());
 
     ASSERT_TRUE(waitUntil([&] { return model->clipboardState().history.size() >= 2; }, 10000));
     const auto& history = model->clipboardState().history;
@@ -304,17 +304,17 @@ TEST_F(AppModelTest, AProbeOverBluetoothHandsTheSerialServiceTheDevice) {
         ASSERT_TRUE(store->saveSettings(settings));
     }
     auto model = makeModel(QString());
-    EXPECT_EQ(model->serial().selectedBluetoothDeviceID(), QStringLiteral("AA:BB"));
-    // The link of an ECHO that cannot be told ends the selection and changes nothing.
-    model->handleEchoForAutoSelect(SerialDataSource::unknown);
+    EXPECT_EQ(model->bleLink().deviceID(), QStringLiteral("AA:BB"));
+    // Only the first probe decides: a later one over serial keeps the saved device.
+    model->handleEchoForAutoSelect(LinkKind::bluetooth);
     EXPECT_FALSE(model->isAutoSelecting());
-    model->handleEchoForAutoSelect(SerialDataSource::serial);
+    model->handleEchoForAutoSelect(LinkKind::serial);
     EXPECT_EQ(model->settings().bluetoothDeviceID, QStringLiteral("AA:BB"));
 
     auto second = makeModel(QString());
     model.reset();
-    second->handleEchoForAutoSelect(SerialDataSource::bluetooth);
-    EXPECT_EQ(second->serial().selectedBluetoothDeviceID(), QStringLiteral("AA:BB"));
+    second->handleEchoForAutoSelect(LinkKind::bluetooth);
+    EXPECT_EQ(second->bleLink().deviceID(), QStringLiteral("AA:BB"));
     EXPECT_TRUE(second->serial().selectedPath().isEmpty());
     EXPECT_EQ(second->settings().bluetoothDeviceID, QStringLiteral("AA:BB"));
 }
@@ -331,7 +331,7 @@ TEST_F(AppModelTest, ABridgeFoundByNameIsSavedOnlyWhenTheFirstProbeComesOverIt) 
     const auto stored = [this] {
         return openStore()->getSettings().value();
     };
-    for (const SerialDataSource source : {SerialDataSource::serial, SerialDataSource::bluetooth}) {
+    for (const LinkKind source : {LinkKind::serial, LinkKind::bluetooth}) {
         auto owned = std::make_unique<ScriptedBluetoothCentral>();
         ScriptedBluetoothCentral* central = owned.get();
         auto model = makeModel(port, std::move(owned));
@@ -342,14 +342,14 @@ TEST_F(AppModelTest, ABridgeFoundByNameIsSavedOnlyWhenTheFirstProbeComesOverIt) 
         EXPECT_TRUE(stored().bluetoothDeviceID.isEmpty());
 
         model->handleEchoForAutoSelect(source);
-        if (source == SerialDataSource::serial) {
+        if (source == LinkKind::serial) {
             EXPECT_EQ(stored().serialPort, port);
             EXPECT_TRUE(stored().bluetoothDeviceID.isEmpty());
             EXPECT_EQ(central->cancelled, QStringList{found});
         } else {
             EXPECT_TRUE(stored().serialPort.isEmpty());
             EXPECT_EQ(stored().bluetoothDeviceID, found);
-            EXPECT_EQ(model->serial().selectedBluetoothDeviceID(), found);
+            EXPECT_EQ(model->bleLink().deviceID(), found);
             EXPECT_TRUE(model->serial().selectedPath().isEmpty());
         }
     }
@@ -386,11 +386,19 @@ TEST_F(AppModelTest, SettingsActionsAndTheirErrors) {
     EXPECT_TRUE(model->portConfigured());
     EXPECT_FALSE(model->showSettings());
 
-    // A BLE device chosen: the serial service holds it as a start with it saved would.
+    // A BLE device chosen: the links hold it as a start with it saved would.
     model->saveBluetoothDevice(BLEUARTDevice{QStringLiteral("11:22"), QStringLiteral("Dev"), 0});
     EXPECT_TRUE(model->settings().serialPort.isEmpty());
     EXPECT_TRUE(model->serial().selectedPath().isEmpty());
-    EXPECT_EQ(model->serial().selectedBluetoothDeviceID(), QStringLiteral("11:22"));
+    EXPECT_EQ(model->bleLink().deviceID(), QStringLiteral("11:22"));
+    EXPECT_EQ(model->links().selection(),
+              LinkSelection(BleLinkChoice{QStringLiteral("11:22"), QStringLiteral("Dev")}));
+    EXPECT_TRUE(model->serial().otherLinkChosen());
+    model->selectSerialPort(QStringLiteral("/dev/ttyACM7"));
+    EXPECT_EQ(model->links().selection(),
+              LinkSelection(SerialLinkChoice{QStringLiteral("/dev/ttyACM7")}));
+    EXPECT_FALSE(model->serial().otherLinkChosen());
+    EXPECT_FALSE(model->bleLink().isChosen());
 
     model->setAutostart(true);
     EXPECT_TRUE(model->settings().autostart);

@@ -148,9 +148,9 @@ public:
     bool transferReceiveActive() const override { return false; }
     qint64 exclusiveSendDepth() const override { return 0; }
     bool portChangesReported() const override { return changesReported; }
-    void publishConnectionState(bool isLive, const QString& text) override {
+    void publishConnectionState(bool isLive, const SerialPortTracking::StatusLine& line) override {
         live = isLive;
-        status = text;
+        status = line.text;
     }
     void publishDisconnected(const QString& text) override {
         live = false;

@@ -93,23 +93,29 @@ TEST(SerialPortTrackingTest, StatusTextTakesTheFirstRuleThatApplies) {
     EXPECT_EQ(Tracking::statusText(f), "closed · 设备未找到");
     f.pathExists = true;
     EXPECT_EQ(Tracking::statusText(f), "connecting · /dev/ttyACM0");
+    EXPECT_EQ(Tracking::statusLine(f).phase, SerialStatusPhase::connecting);
     f.coolingSeconds = 3;
     EXPECT_EQ(Tracking::statusText(f), "reconnecting · 3s · /dev/ttyACM0");
+    EXPECT_EQ(Tracking::statusLine(f).phase, SerialStatusPhase::reconnecting);
     f.missing = true;
     EXPECT_EQ(Tracking::statusText(f), "closed · 设备未找到 · /dev/ttyACM0");
+    EXPECT_EQ(Tracking::statusLine(f).phase, SerialStatusPhase::closed);
     f.reconnecting = true;
     EXPECT_EQ(Tracking::statusText(f), "/dev/ttyACM0 · 恢复连接…");
+    EXPECT_EQ(Tracking::statusLine(f).phase, SerialStatusPhase::closed);
     f.connectHint = "等待 /dev/ttyACM0 重新枚举…";
     EXPECT_EQ(Tracking::statusText(f), "等待 /dev/ttyACM0 重新枚举…");
+    EXPECT_EQ(Tracking::statusLine(f).phase, SerialStatusPhase::closed);
     f.live = true;
     f.portLabel = "KVM Link";
     f.baudRate = 230400;
     EXPECT_EQ(Tracking::statusText(f), "KVM Link · 230400 bps · open");
+    EXPECT_EQ(Tracking::statusLine(f).phase, SerialStatusPhase::live);
     // Closed by choice: nothing is attempted, so neither hints nor waits are shown.
     f.live = false;
     f.userWantsConnection = false;
     EXPECT_EQ(Tracking::statusText(f), "closed · /dev/ttyACM0");
-    f.bluetoothChosen = true;
+    f.otherLinkChosen = true;
     EXPECT_EQ(Tracking::statusText(f), "closed · 使用蓝牙");
 
     EXPECT_EQ(Tracking::wholeSecondsAtLeastOne(0), 1);

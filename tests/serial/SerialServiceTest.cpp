@@ -29,25 +29,6 @@
 namespace orvane {
 namespace {
 
-// What the service hands to the Bluetooth link, from whichever thread writes it.
-class BluetoothCapture {
-public:
-    std::function<void(const QByteArray&)> writer() {
-        return [this](const QByteArray& data) {
-            std::lock_guard guard(lock_);
-            frames_.append(data);
-        };
-    }
-    QList<QByteArray> frames() const {
-        std::lock_guard guard(lock_);
-        return frames_;
-    }
-
-private:
-    mutable std::mutex lock_;
-    QList<QByteArray> frames_;
-};
-
 using namespace std::chrono_literals;
 
 constexpr int waitMs = 5000;
@@ -395,10 +376,8 @@ TEST_F(SerialServiceTest, ABulkTransferLogsItsEndsAndSummarisesTheMiddle) {
     start();
     ASSERT_TRUE(waitConnected());
     std::atomic<int> handled{0};
-    std::atomic<int> fromElsewhere{0};
-    service_->setFrameHandler([&](const QByteArray& frame, SerialDataSource source) {
+    service_->setFrameHandler([&](const QByteArray& frame) {
         ++handled;
-        fromElsewhere += source == SerialDataSource::serial ? 0 : 1;
         return QList<QByteArray>{
             ProtocolWire::buildPacket(FrameChannel::trans, FrameType::GENERAL_REPLY,
                                       ProtocolWire::parseHeader(frame)->sn, QByteArray(1, 0))};
@@ -433,7 +412,6 @@ TEST_F(SerialServiceTest, ABulkTransferLogsItsEndsAndSummarisesTheMiddle) {
     }
     EXPECT_EQ(summarised, middles);
     EXPECT_EQ(handled, int(middles + 2));
-    EXPECT_EQ(fromElsewhere, 0);
 }
 
 TEST_F(SerialServiceTest, LineNoiseBecomesOneMergedWarning) {
@@ -451,7 +429,7 @@ TEST_F(SerialServiceTest, LineNoiseBecomesOneMergedWarning) {
     EXPECT_EQ(echoes_, 0);
 }
 
-TEST_F(SerialServiceTest, WritesNeedALinkAndGoOutOnTheChosenOne) {
+TEST_F(SerialServiceTest, WritesNeedALiveLink) {
     create();
     const QByteArray frame = probe(5);
     auto closed = service_->writeFrameDataAndWait(frame, QStringLiteral("TX"));
@@ -465,55 +443,21 @@ TEST_F(SerialServiceTest, WritesNeedALinkAndGoOutOnTheChosenOne) {
     ASSERT_TRUE(service_->writeFrameDataAndWait(frame, QStringLiteral("APP")));
     EXPECT_EQ(port_.readOnDevice(frame.size()), frame);
     EXPECT_TRUE(waitForLog("TX APP · sn=5 · " + QString::number(frame.size()) + " B"));
-
-    // Bluetooth chosen but not connected: nothing goes anywhere.
-    BluetoothCapture overBluetooth;
-    service_->setBluetoothWrite(overBluetooth.writer());
-    service_->setSelectedBluetoothDeviceID("AA:BB:CC:DD:EE:FF");
-    auto refused = service_->writeFrameDataAndWait(frame, std::nullopt);
-    ASSERT_FALSE(refused);
-    EXPECT_TRUE(refused.error().isSerialClosed());
-    service_->setBluetoothConnected(true);
-    ASSERT_TRUE(service_->writeFrameDataAndWait(frame, std::nullopt));
-    EXPECT_EQ(overBluetooth.frames(), QList<QByteArray>{frame});
 }
 
-TEST_F(SerialServiceTest, BluetoothFramesAreHandledAndAnsweredOverBluetooth) {
+TEST_F(SerialServiceTest, WithAnotherLinkChosenThePortStaysClosedAndSaysSo) {
     SerialServiceTimings timings = fastTimings();
     timings.healthCheckInterval = 1h;
     create(timings);
-    std::atomic<SerialDataSource> seen{SerialDataSource::unknown};
-    std::atomic<SerialDataSource> told{SerialDataSource::unknown};
-    service_->setFrameHandler([&](const QByteArray& frame, SerialDataSource source) {
-        seen = service_->currentDataSource();
-        told = source;
-        return router_->handle(frame);
-    });
-    BluetoothCapture overBluetooth;
-    service_->setBluetoothWrite(overBluetooth.writer());
-    service_->setSelectedBluetoothDeviceID("AA:BB:CC:DD:EE:FF");
+    service_->setSelectedPath(port_.path());
+    service_->setOtherLinkChosen(true);
     service_->activate();
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return service_->statusText() == "closed · 使用蓝牙"; }, waitMs));
-
-    const QByteArray echo = probe(77);
-    service_->receiveBluetoothData(echo);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !overBluetooth.frames().isEmpty(); }, waitMs));
-    EXPECT_EQ(overBluetooth.frames(), QList<QByteArray>{echo});
-    EXPECT_EQ(seen.load(), SerialDataSource::bluetooth);
-    EXPECT_EQ(told.load(), SerialDataSource::bluetooth);
-    EXPECT_EQ(service_->currentDataSource(), SerialDataSource::unknown);
-    EXPECT_TRUE(service_->bluetoothConnected());
-    EXPECT_TRUE(service_->isConnected());
-    EXPECT_EQ(service_->statusText(), "open");
-    EXPECT_TRUE(waitForLog("BT RX sn=77"));
-    EXPECT_TRUE(waitForLog("TX BT TX · sn=77"));
-
-    // Forgetting the Bluetooth device is all disconnect() does then.
-    service_->disconnect();
-    EXPECT_TRUE(service_->selectedBluetoothDeviceID().isEmpty());
-    EXPECT_FALSE(service_->bluetoothConnected());
-    EXPECT_TRUE(service_->userWantsConnection());
+    EXPECT_FALSE(service_->isPortOpen());
+    auto refused = service_->writeFrameDataAndWait(probe(6), std::nullopt);
+    ASSERT_FALSE(refused);
+    EXPECT_TRUE(refused.error().isSerialClosed());
 }
 
 TEST_F(SerialServiceTest, AHandlerStillRunningAtDestructionMayCallBackIntoTheService) {

@@ -29,6 +29,8 @@ HeadlessClient::HeadlessClient(const QString& portPath, QObject* parent)
     connect(stack_.get(), &ProtocolStack::itemDelivered, this, &HeadlessClient::itemDelivered);
     connect(stack_.get(), &ProtocolStack::logLine, this, &HeadlessClient::logLine);
     connect(stack_.get(), &ProtocolStack::warning, this, &HeadlessClient::warning);
+    connect(&stack_->service(), &SerialService::isConnectedChanged, this,
+            &HeadlessClient::connectedChanged);
     stack_->service().setSelectedPath(portPath_);
     // No view reads the debug log here, and it keeps every entry until it is cleared: held
     // open for days it would grow without end. The diagnostics log (standard error with
@@ -36,7 +38,19 @@ HeadlessClient::HeadlessClient(const QString& portPath, QObject* parent)
     stack_->service().setLogPaused(true);
 }
 
-HeadlessClient::~HeadlessClient() = default;
+HeadlessClient::~HeadlessClient() {
+    ble_.reset();
+}
+
+void HeadlessClient::useBle(const QString& address, BleConnection::Log status,
+                            BleConnection::Log warn) {
+    ble_ = std::make_unique<BleConnection>(*stack_, address, std::move(status), std::move(warn));
+    connect(&ble_->link(), &BleLink::stateChanged, this, &HeadlessClient::connectedChanged);
+}
+
+QString HeadlessClient::linkName() const {
+    return ble_ ? ble_->link().deviceID() : stack_->service().selectedPath();
+}
 
 void HeadlessClient::start() {
     stack_->service().activate();

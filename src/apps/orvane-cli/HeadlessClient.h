@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ProtocolStack.h"
+#include "apps/orvane-cli/BleConnection.h"
 #include "clipboard/ClipboardEntry.h"
 #include "common/Result.h"
 #include "serial/SerialService.h"
@@ -16,9 +17,9 @@
 
 namespace orvane {
 
-// The link stack of the application without its window, on one named port: received items
-// are announced through itemDelivered and added to the history in the data directory, as
-// the application does.
+// The link stack of the application without its window, on one named port or one BLE
+// bridge: received items are announced through itemDelivered and added to the history in
+// the data directory, as the application does.
 //
 // Lives on the main thread, which must run an event loop; send() is for a worker thread.
 class HeadlessClient : public QObject {
@@ -40,6 +41,16 @@ public:
     SerialService& service() { return stack_->service(); }
     QString portPath() const { return portPath_; }
 
+    // Carries the frames over the BLE bridge at `address` instead of the port; before
+    // start(). `status` hears the Bluetooth status lines, `warn` its warnings.
+    void useBle(const QString& address, BleConnection::Log status, BleConnection::Log warn);
+    BleConnection* ble() { return ble_.get(); }
+
+    // The link in use is up (main thread); connectedChanged tells when that may have changed.
+    bool isConnected() { return stack_->activeLink().state().isLive(); }
+    // The port, or the bridge's address.
+    QString linkName() const;
+
     // Runs one outbound transfer to completion with the port in bulk mode; blocks.
     Status<TransSender::SendError> send(const SendJob& job,
                                         const TransSender::ProgressCallback& onProgress,
@@ -48,6 +59,7 @@ public:
     }
 
 signals:
+    void connectedChanged();
     // Main thread, in the order the items arrived.
     void itemDelivered(const orvane::ClipboardEntry& entry);
     // Protocol and link remarks (main thread).
@@ -58,6 +70,7 @@ signals:
 private:
     const QString portPath_;
     std::unique_ptr<ProtocolStack> stack_;
+    std::unique_ptr<BleConnection> ble_; // goes before the stack
 };
 
 } // namespace orvane

@@ -2,6 +2,7 @@
 
 #include "apps/orvane-cli/Console.h"
 #include "apps/orvane-cli/PortsCommand.h"
+#include "link/LinkStateText.h"
 #include "serial/SerialDiagnostics.h"
 
 #include <QFileInfo>
@@ -14,12 +15,15 @@ void follow(HeadlessClient& client, bool verbose) {
     QObject::connect(&service, &SerialService::statusTextChanged, &client, [&service] {
         Console::info(QStringLiteral("状态: ") + service.statusText());
     });
-    QObject::connect(&service, &SerialService::isConnectedChanged, &client, [&service] {
-        const QString link = service.selectedBluetoothDeviceID().isEmpty()
-                                 ? service.selectedPath()
-                                 : service.selectedBluetoothDeviceID();
-        Console::info(service.isConnected() ? QStringLiteral("已连接 ") + link
-                                            : QStringLiteral("连接已断开 ") + link);
+    if (BleConnection* ble = client.ble()) {
+        QObject::connect(&ble->link(), &BleLink::stateChanged, &client, [ble] {
+            Console::info(QStringLiteral("状态: ") + LinkStateText::word(ble->link().state()));
+        });
+    }
+    QObject::connect(&client, &HeadlessClient::connectedChanged, &client, [&client] {
+        const QString link = client.linkName();
+        Console::info(client.isConnected() ? QStringLiteral("已连接 ") + link
+                                           : QStringLiteral("连接已断开 ") + link);
     });
     QObject::connect(&service, &SerialService::connectHintChanged, &client, [&service] {
         if (!service.connectHint().isEmpty()) {
@@ -49,13 +53,12 @@ void noteIfMissing(const QString& port, const QString& deviceDirectory, const QS
     Console::warning(QStringLiteral("串口 %1 不存在 · %2 · %3").arg(port, ports, then));
 }
 
-std::unique_ptr<BleLink> attachBle(HeadlessClient& client, const QString& address) {
+void attachBle(HeadlessClient& client, const QString& address) {
     if (address.isEmpty()) {
-        return nullptr;
+        return;
     }
-    return std::make_unique<BleLink>(
-        client.service(), address,
-        [](const QString& status) { Console::info(QStringLiteral("蓝牙: ") + status); },
+    client.useBle(
+        address, [](const QString& status) { Console::info(QStringLiteral("蓝牙: ") + status); },
         [](const QString& line) { Console::warning(QStringLiteral("警告: ") + line); });
 }
 

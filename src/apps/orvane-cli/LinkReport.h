@@ -1,6 +1,5 @@
 #pragma once
 
-#include "apps/orvane-cli/BleLink.h"
 #include "apps/orvane-cli/HeadlessClient.h"
 
 #include <QString>
@@ -21,9 +20,9 @@ void follow(HeadlessClient& client, bool verbose);
 // in `deviceDirectory`, followed by `then` (what the command does about it).
 void noteIfMissing(const QString& port, const QString& deviceDirectory, const QString& then);
 
-// With a BLE `address`, the link that carries the client's frames over that bridge instead of
-// a port, reporting its status and warnings like the serial link's; none without one.
-std::unique_ptr<BleLink> attachBle(HeadlessClient& client, const QString& address);
+// With a BLE `address`, has the client carry its frames over that bridge instead of a port,
+// reporting its status and warnings like the serial link's; nothing without one.
+void attachBle(HeadlessClient& client, const QString& address);
 
 } // namespace LinkReport
 

@@ -1,6 +1,5 @@
 #include "apps/orvane-cli/ListenCommand.h"
 
-#include "apps/orvane-cli/BleLink.h"
 #include "apps/orvane-cli/CliExitCode.h"
 #include "apps/orvane-cli/Console.h"
 #include "apps/orvane-cli/DeliveryReport.h"
@@ -27,8 +26,8 @@ int runListen(const CliInvocation& invocation) {
         LinkReport::noteIfMissing(client.portPath(), invocation.deviceDirectory(),
                                   QStringLiteral("等待它出现"));
     }
+    LinkReport::attachBle(client, ble);
     LinkReport::follow(client, invocation.verbose());
-    const std::unique_ptr<BleLink> bleLink = LinkReport::attachBle(client, ble);
     QObject::connect(
         &client, &HeadlessClient::itemDelivered, &client, [json](const ClipboardEntry& entry) {
             Console::out(json ? DeliveryReport::jsonLine(entry) : DeliveryReport::textLine(entry));

@@ -1,6 +1,5 @@
 #include "apps/orvane-cli/SendCommand.h"
 
-#include "apps/orvane-cli/BleLink.h"
 #include "apps/orvane-cli/CliExitCode.h"
 #include "apps/orvane-cli/Console.h"
 #include "apps/orvane-cli/HeadlessClient.h"
@@ -95,8 +94,8 @@ int runSend(const CliInvocation& invocation) {
         LinkReport::noteIfMissing(client.portPath(), invocation.deviceDirectory(),
                                   QStringLiteral("最多等待 %1 秒").arg(waitSeconds));
     }
+    LinkReport::attachBle(client, ble);
     LinkReport::follow(client, invocation.verbose());
-    const std::unique_ptr<BleLink> bleLink = LinkReport::attachBle(client, ble);
     std::optional<std::jthread> worker; // joined before the client goes away
 
     QTimer deadline;
@@ -110,7 +109,7 @@ int runSend(const CliInvocation& invocation) {
     });
 
     auto startSend = [&] {
-        if (worker || !client.service().isConnected()) {
+        if (worker || !client.isConnected()) {
             return;
         }
         deadline.stop();
@@ -142,7 +141,7 @@ int runSend(const CliInvocation& invocation) {
                 Qt::QueuedConnection);
         });
     };
-    QObject::connect(&client.service(), &SerialService::isConnectedChanged, &client, startSend);
+    QObject::connect(&client, &HeadlessClient::connectedChanged, &client, startSend);
     QObject::connect(&termination, &TerminationSignals::received, &client, [&] {
         if (worker) {
             worker->request_stop(); // the send ends as cancelled and exits from there

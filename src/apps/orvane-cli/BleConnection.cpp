@@ -1,73 +1,66 @@
-#include "apps/orvane-cli/BleLink.h"
+#include "apps/orvane-cli/BleConnection.h"
 
+#include "app/ProtocolStack.h"
 #include "platform/linux/QtBluetoothCentral.h"
-#include "serial/SerialService.h"
-
-#include <QCoreApplication>
-#include <QMetaObject>
 
 namespace orvane {
 
-BleLink::BleLink(SerialService& serial, const QString& address, Log status, Log warn,
-                 QObject* parent)
+BleConnection::BleConnection(ProtocolStack& stack, const QString& address, Log status, Log warn,
+                             QObject* parent)
     : QObject(parent)
-    , serial_(serial)
     , address_(address.toUpper())
     , status_(std::move(status)) {
     bluetooth_ = std::make_unique<BluetoothService>(std::make_unique<QtBluetoothCentral>(warn),
                                                     BluetoothService::Callbacks{{}, warn, warn});
-    relay_ = std::make_shared<WriteRelay>(WriteRelay{bluetooth_.get()});
-
-    serial_.setSelectedBluetoothDeviceID(address_);
-    // The serial service writes from its I/O queue; the BLE service lives on this thread.
-    serial_.setBluetoothWrite([relay = std::weak_ptr<WriteRelay>(relay_)](const QByteArray& data) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [relay, data] {
-                if (const auto target = relay.lock()) {
-                    target->bluetooth->write(data);
-                }
-            },
-            Qt::QueuedConnection);
-    });
+    SerialService& serial = stack.service();
+    BleLink::Journal journal;
+    journal.log = [&serial](const QString& direction, const QString& summary,
+                            const QStringList& rows) {
+        serial.appendLog(direction, summary, rows);
+    };
+    journal.logSent = [&serial](const QString& summary, const QString& row) {
+        serial.appendSentLog(summary, row);
+    };
+    link_ = std::make_unique<BleLink>(*bluetooth_, stack.frameRouter(), std::move(journal));
+    link_->hold(address_, {});
+    serial.setOtherLinkChosen(true);
+    stack.attachBle(*link_);
 
     reconnect_.setSingleShot(true);
     reconnect_.setInterval(reconnectDelayMs);
-    QObject::connect(&reconnect_, &QTimer::timeout, this, &BleLink::connectNow);
+    QObject::connect(&reconnect_, &QTimer::timeout, this, &BleConnection::connectNow);
     QObject::connect(bluetooth_.get(), &BluetoothService::statusTextChanged, this,
                      [this] { status_(bluetooth_->statusText()); });
     QObject::connect(bluetooth_.get(), &BluetoothService::isConnectedChanged, this,
-                     &BleLink::onLinkChanged);
+                     &BleConnection::onLinkChanged);
     QObject::connect(bluetooth_.get(), &BluetoothService::connectedDeviceIDChanged, this,
-                     &BleLink::onLinkChanged);
+                     &BleConnection::onLinkChanged);
     // Once the adapter is on, a short scan gives the peripheral a chance to be seen first.
     bluetooth_->setAutoConnectDeviceID(address_);
     bluetooth_->setOnAutoConnect([this] { connectNow(); });
 }
 
-BleLink::~BleLink() {
+BleConnection::~BleConnection() {
     QObject::disconnect(bluetooth_.get(), nullptr, this, nullptr);
-    serial_.setBluetoothWrite({});
-    relay_.reset();
     reconnect_.stop();
+    link_.reset();
     bluetooth_->disconnect();
 }
 
-void BleLink::connectNow() {
-    bluetooth_->connect(address_,
-                        [this](const QByteArray& frame) { serial_.receiveBluetoothData(frame); });
+void BleConnection::connectNow() {
+    link_->connectDevice(address_);
     // Refused at once (not found yet, adapter off): try again later.
     if (!bluetooth_->isConnected() && bluetooth_->connectedDeviceID().isEmpty()) {
         reconnect_.start();
     }
 }
 
-void BleLink::onLinkChanged() {
+void BleConnection::onLinkChanged() {
     if (bluetooth_->isConnected()) {
         reconnect_.stop();
         return;
     }
-    serial_.setBluetoothConnected(false);
+    link_->setConnected(false);
     // Connecting still (an identifier but no link yet): the stack reports how it ends.
     if (bluetooth_->connectedDeviceID().isEmpty()) {
         reconnect_.start();
