@@ -71,6 +71,17 @@ QString ClipboardImageCache::key(const ClipboardEntry& entry) {
     return QString::number(entry.id);
 }
 
+void ClipboardImageCache::retainOnly(const QSet<QString>& keys) {
+    Q_ASSERT(thread() == QThread::currentThread());
+    const QList<QString> cachedKeys = images_.keys();
+    for (const QString& key : cachedKeys) {
+        if (!keys.contains(key)) {
+            images_.remove(key);
+        }
+    }
+    failedKeys_.intersect(keys);
+}
+
 std::optional<QImage> ClipboardImageCache::cached(const QString& key) const {
     if (const QImage* image = images_.object(key)) {
         return *image;

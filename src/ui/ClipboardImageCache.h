@@ -48,6 +48,10 @@ public:
     // finished() follows on the main thread.
     void load(const ClipboardEntry& entry);
 
+    // Drops the images (and remembered failures) of every key but these: the history holds
+    // 30 entries, and an image that left it is never shown again.
+    void retainOnly(const QSet<QString>& keys);
+
 signals:
     // ok: the image is in the cache now; otherwise the key joined the failed keys.
     void finished(const QString& key, bool ok);

@@ -1,6 +1,7 @@
 #include "ui/ClipboardPanelView.h"
 
 #include "ui/ClipboardHistoryRow.h"
+#include "ui/ClipboardImageCache.h"
 #include "ui/ClipboardTransferOverlay.h"
 #include "ui/SerialStatusBar.h"
 #include "ui/ToastBanner.h"
@@ -202,6 +203,13 @@ void ClipboardPanelView::rebuildRows() {
         row->deleteLater();
     }
     rows_.clear();
+    QSet<QString> imageKeys;
+    for (const ClipboardEntry& entry : state_.history) {
+        if (entry.kind == ClipboardKind::image) {
+            imageKeys.insert(ClipboardImageCache::key(entry));
+        }
+    }
+    images_.retainOnly(imageKeys);
     int position = 0;
     for (const ClipboardEntry& entry : state_.history) {
         auto* row = new ClipboardHistoryRow(entry, images_, rowsHost_);

@@ -227,6 +227,15 @@ TEST_F(ClipboardPanelViewTest, ThumbnailsLoadOnceAndFailedKeysAreNotRetried) {
     EXPECT_EQ(finished.size(), 2);
     EXPECT_TRUE(cache.cached(good).has_value());
     EXPECT_FALSE(cache.cached(missing).has_value());
+
+    // Entries that left the history take their images with them; those still in it stay.
+    state.history = {imageEntry(1, good), textEntry(3, QStringLiteral("x"))};
+    panel.setClipboardState(state);
+    EXPECT_TRUE(cache.cached(good).has_value());
+    EXPECT_FALSE(cache.hasFailed(missing));
+    state.history = {textEntry(3, QStringLiteral("x"))};
+    panel.setClipboardState(state);
+    EXPECT_FALSE(cache.cached(good).has_value());
 }
 
 TEST(ClipboardImageCacheTest, KeysByPathThenDataThenIdAndDecodesSmall) {
