@@ -118,7 +118,7 @@ void managerCapture(benchmark::State& state, bool inlined) {
         };
     }
     ClipboardManager manager(clipboard, timers, {}, runner);
-    manager.start({}, {}, {}, false);
+    manager.start({}, {});
     timers.advance(100ms);
     if (!QTest::qWaitFor([&] { return manager.state().history.size() == 1; }, 10000)) {
         state.SkipWithError("nothing was captured");

@@ -11,6 +11,8 @@
 #include "clipboard/ClipboardTimers.h"
 #include "storage/AppSettings.h"
 #include "storage/AppStore.h"
+#include "storage/DataDirectory.h"
+#include "storage/HistoryService.h"
 #include "storage/StoreError.h"
 
 #include <QObject>
@@ -19,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stop_token>
 #include <thread>
 #include <vector>
@@ -52,7 +55,6 @@ public:
     static constexpr std::chrono::milliseconds successToastTime{3500};
     static constexpr std::chrono::milliseconds otherToastTime{2500};
     static constexpr std::chrono::milliseconds sendDoneTime{600};
-    static constexpr qint64 duplicateWindowMs = 1500;
     static constexpr qint64 defaultBaudRate = 2000000;
     // Debug-log entries kept while the log panel is hidden: with the device's probe once a
     // second (three entries each), about the last quarter of an hour.
@@ -72,6 +74,7 @@ public:
         std::shared_ptr<ReceivedFileStore> receivedFiles; // the data directory when null
         std::unique_ptr<ModelTimers> timers;              // the event loop's when null
         LoginItem loginItem;                              // the XDG autostart entry when empty
+        DataDirectory dataDirectory = DataDirectory::standard(); // the history's images
     };
 
     // Builds the components; startup() follows from the event loop.
@@ -124,9 +127,8 @@ public:
     ClipboardManager& clipboard() { return *clipboard_; }
     AppStore* store() { return store_.get(); }
 
-    // Persisting and loading the history for the clipboard manager.
-    std::optional<qint64> persistClipboardEntry(const ClipboardEntry& entry);
-    QList<ClipboardEntry> loadClipboardHistory();
+    HistoryService& history() { return *history_; }
+
     // A completed item from the device: onto the clipboard and into the history.
     void deliverTransEntry(const ClipboardEntry& entry);
     // The device's probe arrived over `source`; the first after start-up picks the link.
@@ -165,6 +167,8 @@ private:
     void setPortConfigured(bool configured);
     void setErrorMessage(const QString& message);
     void refreshClipboardState();
+    // Stores a new history entry for the clipboard manager, in the background.
+    void persistClipboardEntry(const ClipboardEntry& entry);
     void setTransfer(bool transferring, int progress);
 
     void runSend(const std::shared_ptr<SendTask>& task, SendJob job, const QString& label);
@@ -179,6 +183,11 @@ private:
     std::unique_ptr<BluetoothService> bluetooth_;
     std::unique_ptr<ClipboardManager> clipboard_;
     std::shared_ptr<AppStore> store_;
+    std::shared_ptr<HistoryService> history_;
+    // Local ids of entries whose row is still being written, and those of them deleted
+    // meanwhile: their row goes once its id is known.
+    std::set<qint64> unstoredIDs_;
+    std::set<qint64> deletedBeforeStored_;
     QString storeProblem_; // why the store could not be opened or read at start-up
 
     AppSettings settings_;

@@ -49,10 +49,13 @@ ClipboardEntry entryFromContent(const ClipboardContent& content, qint64 id, qint
         // The bytes are at hand: decoding the Base64 again to size a screenshot would cost
         // as much as encoding it did.
         entry.dataSize = bytes.size();
+        entry.fingerprint =
+            ClipboardEntry::fingerprintOf(entry.kind, entry.text, entry.files, bytes, {});
         return entry;
     }
     }
     entry.dataSize = ClipboardEntry::computeDataSize(entry);
+    entry.fingerprint = entry.computeFingerprint();
     return entry;
 }
 

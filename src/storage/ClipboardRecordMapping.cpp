@@ -1,11 +1,11 @@
 #include "storage/ClipboardRecordMapping.h"
 
 #include "clipboard/StrictBase64.h"
-#include "storage/AppFiles.h"
 
 namespace orvane::ClipboardRecordMapping {
 
-Result<ClipboardRecord, AppFilesError> recordFromEntry(const ClipboardEntry& entry) {
+Result<ClipboardRecord, AppFilesError> recordFromEntry(const ClipboardEntry& entry,
+                                                       const DataDirectory& directory) {
     ClipboardRecord record;
     record.id = 0;
     record.kind = clipboardKindRawValue(entry.kind);
@@ -18,7 +18,7 @@ Result<ClipboardRecord, AppFilesError> recordFromEntry(const ClipboardEntry& ent
         // Empty image data would only leave an empty file behind; without it the row
         // fingerprints and loads the same way.
         if (auto bytes = decodeBase64Strict(*entry.imageDataBase64); bytes && !bytes->isEmpty()) {
-            auto saved = AppFiles::saveClipboardImagePNG(*bytes);
+            auto saved = directory.saveClipboardImage(*bytes);
             if (!saved) {
                 return fail(saved.error());
             }
@@ -47,6 +47,8 @@ ClipboardEntry entryFromRecord(const ClipboardRecord& record) {
     }
     entry.timestamp = record.createdAt;
     entry.dataSize = ClipboardEntry::computeDataSize(entry);
+    // The one time a stored image is hashed: the entry keeps the result.
+    entry.fingerprint = recordFingerprint(record);
     return entry;
 }
 

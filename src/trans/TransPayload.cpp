@@ -3,7 +3,6 @@
 #include "clipboard/StrictBase64.h"
 #include "common/Utf8.h"
 #include "protocol/TransWire.h"
-#include "storage/AppFiles.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -122,7 +121,8 @@ Result<SendJob, TransPayloadError> fileJob(const ClipboardEntry& entry) {
 }
 
 Result<ClipboardEntry, TransPayloadError>
-buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorage>& storage) {
+buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorage>& storage,
+                    ReceivedFileStore& files) {
     ClipboardEntry entry;
     entry.id = 0;
     entry.timestamp = QDateTime::currentMSecsSinceEpoch();
@@ -138,12 +138,13 @@ buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorag
         entry.kind = ClipboardKind::text;
         entry.text = decodeUtf8Strict(memory->buffer).value_or(QString());
         entry.dataSize = memory->buffer.size();
+        entry.fingerprint = entry.computeFingerprint();
         return entry;
     case TransWire::dataTypeImage: {
         if (!memory) {
             break;
         }
-        auto saved = AppFiles::saveClipboardImagePNG(memory->buffer);
+        auto saved = files.saveImage(memory->buffer);
         if (!saved) {
             return fail(TransPayloadError(saved.error()));
         }
@@ -151,6 +152,9 @@ buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorag
         entry.text = kScreenshotLabel;
         entry.imagePath = saved.value();
         entry.dataSize = memory->buffer.size();
+        // From the bytes at hand: the file need not be read back for it.
+        entry.fingerprint =
+            ClipboardEntry::fingerprintOf(entry.kind, entry.text, entry.files, memory->buffer, {});
         return entry;
     }
     case TransWire::dataTypeFile:
@@ -161,6 +165,7 @@ buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorag
         entry.text = file->path;
         entry.files = {file->path};
         entry.dataSize = header.announcedPayloadSize();
+        entry.fingerprint = entry.computeFingerprint();
         return entry;
     default:
         return fail(TransPayloadError(TransError::transferFailed(

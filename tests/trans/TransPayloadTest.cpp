@@ -1,6 +1,7 @@
 #include "trans/TransPayload.h"
 
 #include "protocol/TransWire.h"
+#include "storage/DataDirectoryFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -15,6 +16,7 @@ namespace {
 
 class TransPayloadTest : public ::testing::Test {
 protected:
+    DataDirectoryFiles files_{DataDirectory::standard()};
     void SetUp() override {
         ASSERT_TRUE(dataHome_.isValid());
         qputenv("XDG_DATA_HOME", dataHome_.path().toUtf8());
@@ -187,9 +189,11 @@ TEST_F(TransPayloadTest, UnreadableFilePassesTheSystemErrorOn) {
 
 TEST_F(TransPayloadTest, ReceivedText) {
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
-    const auto entry = TransPayload::buildClipboardEntry(
-        headerFor(0, 6), PayloadStorage{PayloadStorage::Memory{"\xE4\xB8\xAD"
-                                                               "abc"}});
+    const auto entry =
+        TransPayload::buildClipboardEntry(headerFor(0, 6),
+                                          PayloadStorage{PayloadStorage::Memory{"\xE4\xB8\xAD"
+                                                                                "abc"}},
+                                          files_);
     ASSERT_TRUE(entry.ok());
     EXPECT_EQ(entry->kind, ClipboardKind::text);
     EXPECT_EQ(entry->text, "中abc");
@@ -198,9 +202,11 @@ TEST_F(TransPayloadTest, ReceivedText) {
     EXPECT_GE(entry->timestamp, before);
     EXPECT_FALSE(entry->imagePath || entry->imageDataBase64);
 
-    const auto invalid = TransPayload::buildClipboardEntry(
-        headerFor(0, 3), PayloadStorage{PayloadStorage::Memory{"a\xFF"
-                                                               "b"}});
+    const auto invalid =
+        TransPayload::buildClipboardEntry(headerFor(0, 3),
+                                          PayloadStorage{PayloadStorage::Memory{"a\xFF"
+                                                                                "b"}},
+                                          files_);
     ASSERT_TRUE(invalid.ok());
     EXPECT_TRUE(invalid->text.isEmpty());
     EXPECT_EQ(invalid->dataSize, 3);
@@ -209,7 +215,7 @@ TEST_F(TransPayloadTest, ReceivedText) {
 TEST_F(TransPayloadTest, ReceivedImageIsStoredAsAFile) {
     const QByteArray png = "\x89PNG\r\n\x1A\n....";
     const auto entry = TransPayload::buildClipboardEntry(
-        headerFor(1, png.size()), PayloadStorage{PayloadStorage::Memory{png}});
+        headerFor(1, png.size()), PayloadStorage{PayloadStorage::Memory{png}}, files_);
     ASSERT_TRUE(entry.ok());
     EXPECT_EQ(entry->kind, ClipboardKind::image);
     EXPECT_EQ(entry->text, "[截图]");
@@ -227,7 +233,7 @@ TEST_F(TransPayloadTest, ImageStoreFailurePassesThrough) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     const auto entry = TransPayload::buildClipboardEntry(
-        headerFor(1, 3), PayloadStorage{PayloadStorage::Memory{"png"}});
+        headerFor(1, 3), PayloadStorage{PayloadStorage::Memory{"png"}}, files_);
     ASSERT_FALSE(entry.ok());
     EXPECT_EQ(entry.error().transError(), nullptr);
 }
@@ -235,7 +241,7 @@ TEST_F(TransPayloadTest, ImageStoreFailurePassesThrough) {
 TEST_F(TransPayloadTest, ReceivedFileKeepsItsPath) {
     const QString path = writeFile("big.bin", QByteArray(10, 'z'));
     const auto entry = TransPayload::buildClipboardEntry(
-        headerFor(2, 10), PayloadStorage{PayloadStorage::File{path, nullptr, 10}});
+        headerFor(2, 10), PayloadStorage{PayloadStorage::File{path, nullptr, 10}}, files_);
     ASSERT_TRUE(entry.ok());
     EXPECT_EQ(entry->kind, ClipboardKind::files);
     EXPECT_EQ(entry->text, path);
@@ -256,11 +262,11 @@ TEST_F(TransPayloadTest, PayloadInTheWrongFormOrOfUnknownType) {
                                                                         {2, memory},
                                                                         {2, pending},
                                                                         {2, std::nullopt}}) {
-        const auto entry = TransPayload::buildClipboardEntry(headerFor(type, 5), storage);
+        const auto entry = TransPayload::buildClipboardEntry(headerFor(type, 5), storage, files_);
         ASSERT_FALSE(entry.ok());
         EXPECT_EQ(codeOf(entry.error()), TransError::Code::emptyPayload) << "type " << type;
     }
-    const auto unknown = TransPayload::buildClipboardEntry(headerFor(7, 5), memory);
+    const auto unknown = TransPayload::buildClipboardEntry(headerFor(7, 5), memory, files_);
     ASSERT_FALSE(unknown.ok());
     EXPECT_EQ(unknown.error().description(), "传输失败: unsupported data_type=7");
 }
