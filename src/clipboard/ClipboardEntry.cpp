@@ -1,7 +1,6 @@
 #include "clipboard/ClipboardEntry.h"
 
 #include "clipboard/ClipboardDigest.h"
-#include "clipboard/StrictBase64.h"
 
 #include <QFileInfo>
 
@@ -39,10 +38,8 @@ QString ClipboardEntry::fingerprintOf(ClipboardKind kind, const QString& text,
 }
 
 QString ClipboardEntry::computeFingerprint() const {
-    QByteArray bytes;
-    if (kind == ClipboardKind::image && imageDataBase64) {
-        bytes = decodeBase64Strict(*imageDataBase64).value_or(QByteArray());
-    }
+    const QByteArray bytes =
+        kind == ClipboardKind::image ? imageData.value_or(QByteArray()) : QByteArray();
     return fingerprintOf(kind, text, files, bytes, imagePath.value_or(QString()));
 }
 
@@ -58,10 +55,8 @@ qint64 ClipboardEntry::computeDataSize(const ClipboardEntry& entry) {
         return total;
     }
     case ClipboardKind::image:
-        if (entry.imageDataBase64) {
-            if (auto bytes = decodeBase64Strict(*entry.imageDataBase64)) {
-                return bytes->size();
-            }
+        if (entry.imageData) {
+            return entry.imageData->size();
         }
         if (entry.imagePath) {
             const QFileInfo info(*entry.imagePath);

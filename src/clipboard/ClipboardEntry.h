@@ -2,6 +2,7 @@
 
 #include "clipboard/ClipboardKind.h"
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
@@ -19,8 +20,10 @@ struct ClipboardEntry {
     ClipboardKind kind = ClipboardKind::text;
     QString text;      // the text; for files the paths joined by "\n"; for an image "[截图]"
     QStringList files; // absolute paths, only for files
-    std::optional<QString> imageDataBase64; // standard Base64; images captured locally
-    std::optional<QString> imagePath;       // stored image file; images loaded or received
+    // The image's bytes (PNG, or as they came); images captured locally. Shared by copies
+    // of the entry, never encoded or decoded again on the way.
+    std::optional<QByteArray> imageData;
+    std::optional<QString> imagePath; // stored image file; images loaded or received
     qint64 dataSize = 0;
     qint64 timestamp = 0; // milliseconds since 1970-01-01 UTC
     // computeFingerprint() as of when the entry was made, taken from the bytes at hand
@@ -29,7 +32,7 @@ struct ClipboardEntry {
     QString fingerprint;
 
     // Lower-case hex SHA-256 that recognises the same content again. The same image
-    // has the same fingerprint whether held as Base64 or as a file.
+    // has the same fingerprint whether held in memory or as a file.
     QString computeFingerprint() const;
     // The kept fingerprint, computed only when there is none.
     QString fingerprintOrCompute() const {
@@ -41,7 +44,7 @@ struct ClipboardEntry {
                                  QByteArrayView imageBytes, const QString& imagePath);
 
     // The size rule: UTF-8 bytes of a text, UTF-8 bytes of the path names of files,
-    // decoded bytes (or the file's size) of an image. Ignores entry.dataSize.
+    // bytes (or the file's size) of an image. Ignores entry.dataSize.
     static qint64 computeDataSize(const ClipboardEntry& entry);
 
     friend bool operator==(const ClipboardEntry&, const ClipboardEntry&) = default;

@@ -31,10 +31,9 @@ namespace orvane {
 // beginSendSession/releaseSendSession, and the manager leaves the clipboard alone meanwhile.
 //
 // Threads: lives on the main thread; every public call, every timer and every callback
-// happens there. The Base64 copy and
-// the fingerprint of a captured image are computed by the background runner, so that a
-// large screenshot does not hold up the main thread; captures still enter the history in
-// the order they were read, and before any later change made through the public calls.
+// happens there. The fingerprint of a large captured image is computed by the background
+// runner, so that hashing a screenshot does not hold up the main thread; captures still enter the
+// history in the order they were read, and before any later change made through the public calls.
 class ClipboardManager : public QObject {
     Q_OBJECT
 public:
@@ -133,7 +132,7 @@ private:
     std::map<quint64, std::unique_ptr<ClipboardTimers::Timer>> delayedCaptures_;
     quint64 nextCaptureKey_ = 0;
     // Content read from the clipboard, oldest first, whose entry is still being made
-    // (an image's Base64 and fingerprint are computed off the main thread). Captures
+    // (a large image's fingerprint is computed off the main thread). Captures
     // join the history strictly in this order.
     std::deque<std::shared_ptr<PendingCapture>> pendingCaptures_;
 };

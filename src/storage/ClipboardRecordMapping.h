@@ -11,7 +11,7 @@ namespace orvane {
 // How history entries are stored as clipboard_history rows and loaded back.
 namespace ClipboardRecordMapping {
 
-// The row for an entry (id 0: the store assigns it). An image held only as Base64 is
+// The row for an entry (id 0: the store assigns it). An image held only in memory is
 // first saved as a file in `directory`, whose path the row keeps; a failure to save it is
 // returned.
 // The row's recordFingerprint equals the entry's fingerprint.

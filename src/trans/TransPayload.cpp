@@ -1,6 +1,5 @@
 #include "trans/TransPayload.h"
 
-#include "clipboard/StrictBase64.h"
 #include "common/Utf8.h"
 #include "protocol/TransWire.h"
 
@@ -39,11 +38,8 @@ Result<QByteArray, TransPayloadError> readWholeFile(const QString& path, qint64 
 
 Result<QByteArray, TransPayloadError> imageBytesWithin(const ClipboardEntry& entry,
                                                        qint64 maxFileBytes) {
-    if (entry.imageDataBase64) {
-        if (auto decoded = decodeBase64Strict(*entry.imageDataBase64);
-            decoded && !decoded->isEmpty()) {
-            return std::move(*decoded);
-        }
+    if (entry.imageData && !entry.imageData->isEmpty()) {
+        return *entry.imageData;
     }
     if (!entry.imagePath) {
         return fail(TransPayloadError(TransError::Code::emptyPayload));

@@ -1,7 +1,6 @@
 #include "clipboard/ClipboardEntry.h"
 
 #include "clipboard/ClipboardRecord.h"
-#include "clipboard/StrictBase64.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -36,11 +35,11 @@ ClipboardEntry filesEntry(const QStringList& files) {
     return e;
 }
 
-ClipboardEntry imageEntry(std::optional<QString> base64, std::optional<QString> path) {
+ClipboardEntry imageEntry(std::optional<QByteArray> bytes, std::optional<QString> path) {
     ClipboardEntry e;
     e.kind = ClipboardKind::image;
     e.text = QStringLiteral("[截图]");
-    e.imageDataBase64 = base64;
+    e.imageData = bytes;
     e.imagePath = path;
     return e;
 }
@@ -65,21 +64,6 @@ TEST(ClipboardKindTest, RawValuesAreExactAndRoundTrip) {
     }
 }
 
-TEST(StrictBase64Test, AcceptsOnlyPaddedSingleLineStandardBase64) {
-    EXPECT_EQ(decodeBase64Strict(""), QByteArray());
-    EXPECT_EQ(decodeBase64Strict("YWJj"), QByteArray("abc"));
-    EXPECT_EQ(decodeBase64Strict("YWI="), QByteArray("ab"));
-    EXPECT_EQ(decodeBase64Strict("+/8="), QByteArray("\xfb\xff"));
-    for (const QString& bad :
-         {QStringLiteral("YWI"), QStringLiteral("Y"), QStringLiteral("YW I="),
-          QStringLiteral("YWJj\n"), QStringLiteral("YWJj\r\nYWJj"), QStringLiteral(" YWJj"),
-          QStringLiteral("-_8="), QStringLiteral("YQ="), QStringLiteral("Y==="),
-          QStringLiteral("===="), QStringLiteral("YQ==YQ=="), QStringLiteral("YWJ\u00e9"),
-          QStringLiteral("YWJ\u20ac")}) {
-        EXPECT_FALSE(decodeBase64Strict(bad).has_value()) << bad.toStdString();
-    }
-}
-
 TEST(ClipboardEntryFingerprintTest, TextAndFilesHashTheirTaggedUtf8) {
     EXPECT_EQ(textEntry("abc").computeFingerprint(), shaTextAbc);
     EXPECT_EQ(textEntry("").computeFingerprint(), shaTextEmpty);
@@ -91,20 +75,17 @@ TEST(ClipboardEntryFingerprintTest, TextAndFilesHashTheirTaggedUtf8) {
     EXPECT_EQ(relabelled.computeFingerprint(), shaFilesAB);
 }
 
-TEST(ClipboardEntryFingerprintTest, ImageFallsBackFromBase64ToFileToLabelOnly) {
+TEST(ClipboardEntryFingerprintTest, ImageFallsBackFromBytesToFileToLabelOnly) {
     QTemporaryDir dir;
     const QString abcFile = writeFile(dir, "abc.png", "abc");
     const QString emptyFile = writeFile(dir, "empty.png", "");
 
-    EXPECT_EQ(imageEntry("YWJj", std::nullopt).computeFingerprint(), shaImageAbc);
-    EXPECT_EQ(imageEntry("YWJj", emptyFile).computeFingerprint(), shaImageAbc);
+    EXPECT_EQ(imageEntry(QByteArray("abc"), std::nullopt).computeFingerprint(), shaImageAbc);
+    EXPECT_EQ(imageEntry(QByteArray("abc"), emptyFile).computeFingerprint(), shaImageAbc);
     EXPECT_EQ(imageEntry(std::nullopt, abcFile).computeFingerprint(), shaImageAbc);
-    EXPECT_EQ(imageEntry("", abcFile).computeFingerprint(), shaImageAbc);
-    EXPECT_EQ(imageEntry("not base64!", abcFile).computeFingerprint(), shaImageAbc);
+    EXPECT_EQ(imageEntry(QByteArray(), abcFile).computeFingerprint(), shaImageAbc);
 
-    EXPECT_EQ(imageEntry("", std::nullopt).computeFingerprint(), shaImageOnly);
-    EXPECT_EQ(imageEntry("YWJ", std::nullopt).computeFingerprint(), shaImageOnly);
-    EXPECT_EQ(imageEntry("YWJj\n", std::nullopt).computeFingerprint(), shaImageOnly);
+    EXPECT_EQ(imageEntry(QByteArray(), std::nullopt).computeFingerprint(), shaImageOnly);
     EXPECT_EQ(imageEntry(std::nullopt, "").computeFingerprint(), shaImageOnly);
     EXPECT_EQ(imageEntry(std::nullopt, emptyFile).computeFingerprint(), shaImageOnly);
     EXPECT_EQ(imageEntry(std::nullopt, dir.filePath("missing.png")).computeFingerprint(),
@@ -112,18 +93,17 @@ TEST(ClipboardEntryFingerprintTest, ImageFallsBackFromBase64ToFileToLabelOnly) {
     EXPECT_EQ(imageEntry(std::nullopt, dir.path()).computeFingerprint(), shaImageOnly);
 }
 
-TEST(ClipboardEntryFingerprintTest, LargeImageFileMatchesItsBase64) {
+TEST(ClipboardEntryFingerprintTest, LargeImageFileMatchesItsBytes) {
     QTemporaryDir dir;
     QByteArray big(3 * 1024 * 1024 + 17, Qt::Uninitialized);
     for (qsizetype i = 0; i < big.size(); ++i) {
         big[i] = char((i * 31) >> 3);
     }
     const QString path = writeFile(dir, "big.png", big);
-    const QString fromBase64 =
-        imageEntry(QString::fromLatin1(big.toBase64()), std::nullopt).computeFingerprint();
-    EXPECT_EQ(imageEntry(std::nullopt, path).computeFingerprint(), fromBase64);
-    EXPECT_EQ(recordFingerprint({0, "image", "[截图]", "", path, 0}), fromBase64);
-    EXPECT_NE(fromBase64, shaImageOnly);
+    const QString inMemory = imageEntry(big, std::nullopt).computeFingerprint();
+    EXPECT_EQ(imageEntry(std::nullopt, path).computeFingerprint(), inMemory);
+    EXPECT_EQ(recordFingerprint({0, "image", "[截图]", "", path, 0}), inMemory);
+    EXPECT_NE(inMemory, shaImageOnly);
 }
 
 TEST(RecordFingerprintTest, FollowsTheKindText) {
@@ -145,11 +125,11 @@ TEST(RecordFingerprintTest, FollowsTheKindText) {
     EXPECT_EQ(recordFingerprint({0, "image", "[截图]", "", dir.filePath("gone"), 0}), shaImageOnly);
 }
 
-TEST(RecordFingerprintTest, RecordOfTheSameImageMatchesTheBase64Entry) {
+TEST(RecordFingerprintTest, RecordOfTheSameImageMatchesTheInMemoryEntry) {
     QTemporaryDir dir;
     const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
     const QString path = writeFile(dir, "1.png", png);
-    const ClipboardEntry entry = imageEntry(QString::fromLatin1(png.toBase64()), std::nullopt);
+    const ClipboardEntry entry = imageEntry(png, std::nullopt);
     EXPECT_EQ(recordFingerprint({0, "image", "[截图]", "", path, 0}), entry.computeFingerprint());
 }
 
@@ -162,12 +142,11 @@ TEST(ClipboardEntrySizeTest, CountsUtf8BytesOfTextAndPathNames) {
     EXPECT_EQ(ClipboardEntry::computeDataSize(filesEntry({})), 0);
 }
 
-TEST(ClipboardEntrySizeTest, ImageCountsDecodedBytesElseFileSize) {
+TEST(ClipboardEntrySizeTest, ImageCountsItsBytesElseFileSize) {
     QTemporaryDir dir;
     const QString fiveBytes = writeFile(dir, "five.png", "12345");
-    EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry("YWJj", fiveBytes)), 3);
-    EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry("", fiveBytes)), 0);
-    EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry("bad", fiveBytes)), 5);
+    EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry(QByteArray("abc"), fiveBytes)), 3);
+    EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry(QByteArray(), fiveBytes)), 0);
     EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry(std::nullopt, fiveBytes)), 5);
     EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry(std::nullopt, dir.filePath("no"))), 0);
     EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry(std::nullopt, std::nullopt)), 0);

@@ -37,11 +37,11 @@ protected:
         return e;
     }
 
-    static ClipboardEntry imageEntry(std::optional<QString> base64, std::optional<QString> path) {
+    static ClipboardEntry imageEntry(std::optional<QByteArray> bytes, std::optional<QString> path) {
         ClipboardEntry e;
         e.kind = ClipboardKind::image;
         e.text = QStringLiteral("[截图]");
-        e.imageDataBase64 = std::move(base64);
+        e.imageData = std::move(bytes);
         e.imagePath = std::move(path);
         return e;
     }
@@ -105,19 +105,16 @@ TEST_F(TransPayloadTest, ImageSourcesInOrder) {
     const QString path = writeFile("shot.png", fileBytes);
     const QByteArray memoryBytes = "\x89PNG memory";
 
-    // Valid Base64 wins and the file is not needed at all.
-    auto both = TransPayload::imageJob(
-        imageEntry(QString::fromLatin1(memoryBytes.toBase64()), work_.filePath("missing.png")));
+    // Bytes in memory win and the file is not needed at all.
+    auto both = TransPayload::imageJob(imageEntry(memoryBytes, work_.filePath("missing.png")));
     ASSERT_TRUE(both.ok());
     EXPECT_EQ(both->payload, memoryBytes);
     EXPECT_EQ(both->dataType, 1);
 
-    // Undecodable or empty Base64 falls back to the (trimmed) file.
-    for (const QString& bad : {QStringLiteral("not base64!"), QString()}) {
-        auto fallback = TransPayload::imageJob(imageEntry(bad, "  " + path + "\n"));
-        ASSERT_TRUE(fallback.ok());
-        EXPECT_EQ(fallback->payload, fileBytes);
-    }
+    // No bytes in memory: the (trimmed) file.
+    auto fallback = TransPayload::imageJob(imageEntry(QByteArray(), "  " + path + "\n"));
+    ASSERT_TRUE(fallback.ok());
+    EXPECT_EQ(fallback->payload, fileBytes);
 
     EXPECT_EQ(codeOf(TransPayload::imageJob(imageEntry(std::nullopt, std::nullopt)).error()),
               TransError::Code::emptyPayload);
@@ -136,9 +133,9 @@ TEST_F(TransPayloadTest, ImageSizeLimit) {
     const QString big = writeFile("big.png", QByteArray(0xA00001, 'x'));
     EXPECT_EQ(codeOf(TransPayload::imageJob(imageEntry(std::nullopt, big)).error()),
               TransError::Code::transferTooLarge);
-    const QString base64 = QString::fromLatin1(QByteArray(0xA00001, 'y').toBase64());
-    EXPECT_EQ(codeOf(TransPayload::imageJob(imageEntry(base64, std::nullopt)).error()),
-              TransError::Code::transferTooLarge);
+    EXPECT_EQ(
+        codeOf(TransPayload::imageJob(imageEntry(QByteArray(0xA00001, 'y'), std::nullopt)).error()),
+        TransError::Code::transferTooLarge);
     // imageBytes itself has no limit.
     EXPECT_EQ(TransPayload::imageBytes(imageEntry(std::nullopt, big))->size(), 0xA00001);
 }
@@ -200,7 +197,7 @@ TEST_F(TransPayloadTest, ReceivedText) {
     EXPECT_EQ(entry->dataSize, 6);
     EXPECT_EQ(entry->id, 0);
     EXPECT_GE(entry->timestamp, before);
-    EXPECT_FALSE(entry->imagePath || entry->imageDataBase64);
+    EXPECT_FALSE(entry->imagePath || entry->imageData);
 
     const auto invalid =
         TransPayload::buildClipboardEntry(headerFor(0, 3),
