@@ -83,6 +83,7 @@ void HistoryService::add(ClipboardEntry entry, Duplicates duplicates, QObject* c
 }
 
 HistoryService::Added HistoryService::addNow(const ClipboardEntry& entry, Duplicates duplicates) {
+    Q_ASSERT(queue_->isCurrentThread());
     if (!store_) {
         return {};
     }
@@ -122,6 +123,7 @@ bool HistoryService::hasRecentDuplicate(const QString& fingerprint) {
 }
 
 void HistoryService::remember(qint64 id, const QString& fingerprint) {
+    Q_ASSERT(queue_->isCurrentThread());
     fingerprints_[id] = fingerprint;
     while (fingerprints_.size() > keptFingerprints) {
         fingerprints_.erase(fingerprints_.begin()); // row ids grow: the oldest go
