@@ -7,6 +7,7 @@
 #include "protocol/FrameType.h"
 #include "protocol/ProtocolWire.h"
 #include "protocol/TransWire.h"
+#include "storage/DataDirectoryFiles.h"
 #include "trans/TransHandler.h"
 
 #include <QRandomGenerator>
@@ -39,7 +40,8 @@ struct DataHome {
 std::unique_ptr<TransHandler> makeHandler() {
     return std::make_unique<TransHandler>(
         [](const QString&) {}, [](const QString&) {},
-        [](const ClipboardEntry&) -> Status<QString> { return Done{}; });
+        [](const ClipboardEntry&) -> Status<QString> { return Done{}; },
+        std::make_shared<DataDirectoryFiles>(DataDirectory::standard()));
 }
 
 QByteArray firstPacket(quint16 dataType, qint64 size, quint32 checksum, const QString& name) {

@@ -3,8 +3,7 @@
 #include "app/XdgAutostart.h"
 #include "protocol/ProtocolWire.h"
 #include "serial/SerialLogStore.h"
-#include "storage/AppFiles.h"
-#include "storage/ClipboardRecordMapping.h"
+#include "storage/DataDirectoryFiles.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -31,10 +30,16 @@ AppModel::AppModel(Parts parts, QObject* parent)
             return XdgAutostart::setEnabled(enabled, QCoreApplication::applicationFilePath());
         };
     }
-    // The store is opened in startup(); the stack reaches it through the clipboard
-    // manager's persist callback, so it keeps no history of its own.
-    stack_ = std::make_unique<ProtocolStack>(std::move(parts_.serialPlatform),
-                                             ProtocolStack::Options{parts_.receivedFiles, {}});
+    // The store is attached in startup(). Received items reach the history through the
+    // clipboard manager's persist callback; the stack only makes their files durable, on
+    // the same queue and so before their rows.
+    history_ = std::make_shared<HistoryService>(parts_.dataDirectory);
+    stack_ = std::make_unique<ProtocolStack>(
+        std::move(parts_.serialPlatform),
+        ProtocolStack::Options{parts_.receivedFiles
+                                   ? parts_.receivedFiles
+                                   : std::make_shared<DataDirectoryFiles>(parts_.dataDirectory),
+                               history_, false});
     const auto log = [this](const QString& line) {
         appendProtocolLog(line);
     };
@@ -116,6 +121,7 @@ AppModel::~AppModel() {
     clipboard_.reset();
     bluetooth_.reset();
     stack_.reset();
+    history_.reset(); // finishes what is queued
 }
 
 void AppModel::setupSerialBridge() {
@@ -183,26 +189,16 @@ void AppModel::startup() {
         setPortConfigured(configured);
         serial.setBaudRate(settings_.baudRate >= 1 ? settings_.baudRate : defaultBaudRate);
         links_->load(settings_);
-        (void)AppFiles::appDataDir();
+        (void)parts_.dataDirectory.root();
         applyStoredAutostart();
     }
+    history_->attach(store_);
+    // Queued ahead of every entry stored from now on, which therefore stays in front of
+    // what the load brings.
+    history_->load(
+        this, [this](const QList<ClipboardEntry>& entries) { clipboard_->historyLoaded(entries); });
     clipboard_->start([this] { refreshClipboardState(); },
-                      [this](const ClipboardEntry& entry) { return persistClipboardEntry(entry); },
-                      [store = store_] {
-                          // Runs in the background: only the store, never the model.
-                          QList<ClipboardEntry> entries;
-                          if (!store) {
-                              return entries;
-                          }
-                          auto rows = store->listClipboardRecords(ClipboardManager::maxHistory);
-                          if (rows) {
-                              for (const auto& row : rows.value()) {
-                                  entries.append(ClipboardRecordMapping::entryFromRecord(row));
-                              }
-                          }
-                          return entries;
-                      },
-                      true);
+                      [this](const ClipboardEntry& entry) { persistClipboardEntry(entry); });
     refreshClipboardState();
     serial.activate();
     startAutoConnect();

@@ -15,6 +15,8 @@
 #include "link/BleLink.h"
 #include "storage/AppSettings.h"
 #include "storage/AppStore.h"
+#include "storage/DataDirectory.h"
+#include "storage/HistoryService.h"
 #include "storage/StoreError.h"
 
 #include <QObject>
@@ -23,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 
 namespace orvane {
 
@@ -47,7 +50,6 @@ class AppModel : public QObject {
 
 public:
     static constexpr std::chrono::milliseconds sendDoneTime = SendController::doneTime;
-    static constexpr qint64 duplicateWindowMs = 1500;
     static constexpr qint64 defaultBaudRate = 2000000;
     // Debug-log entries kept while the log panel is hidden: with the device's probe once a
     // second (three entries each), about the last quarter of an hour.
@@ -67,6 +69,7 @@ public:
         std::shared_ptr<ReceivedFileStore> receivedFiles; // the data directory when null
         std::unique_ptr<ModelTimers> timers;              // the event loop's when null
         LoginItem loginItem;                              // the XDG autostart entry when empty
+        DataDirectory dataDirectory = DataDirectory::standard(); // the history's images
     };
 
     // Builds the components; startup() follows from the event loop.
@@ -124,9 +127,8 @@ public:
     ClipboardManager& clipboard() { return *clipboard_; }
     AppStore* store() { return store_.get(); }
 
-    // Persisting and loading the history for the clipboard manager.
-    std::optional<qint64> persistClipboardEntry(const ClipboardEntry& entry);
-    QList<ClipboardEntry> loadClipboardHistory();
+    HistoryService& history() { return *history_; }
+
     // A completed item from the device: onto the clipboard and into the history.
     void deliverTransEntry(const ClipboardEntry& entry);
     // The device's probe arrived over `source`; the first after start-up picks the link.
@@ -159,6 +161,8 @@ private:
     void setPortConfigured(bool configured);
     void setErrorMessage(const QString& message, ErrorScope scope = ErrorScope::general);
     void refreshClipboardState();
+    // Stores a new history entry for the clipboard manager, in the background.
+    void persistClipboardEntry(const ClipboardEntry& entry);
 
     Parts parts_;
     std::unique_ptr<ModelTimers> timers_;
@@ -168,6 +172,11 @@ private:
     std::unique_ptr<LinkSelector> links_;
     std::unique_ptr<ClipboardManager> clipboard_;
     std::shared_ptr<AppStore> store_;
+    std::shared_ptr<HistoryService> history_;
+    // Local ids of entries whose row is still being written, and those of them deleted
+    // meanwhile: their row goes once its id is known.
+    std::set<qint64> unstoredIDs_;
+    std::set<qint64> deletedBeforeStored_;
     QString storeProblem_; // why the store could not be opened or read at start-up
 
     AppSettings settings_;

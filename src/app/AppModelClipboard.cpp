@@ -1,14 +1,12 @@
 // The clipboard side of the application model: sending an entry to the device, history
 // actions, persisting, the toggles.
 #include "app/AppModel.h"
-#include "storage/ClipboardRecordMapping.h"
 #include "trans/TransPayload.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
-#include <QThreadPool>
 
 namespace orvane {
 
@@ -44,8 +42,10 @@ void AppModel::deleteClipboardItem(qint64 id) {
     if (!clipboard_->removeHistoryItem(id)) {
         return;
     }
-    if (store_) {
-        (void)store_->deleteClipboardRecord(id);
+    if (unstoredIDs_.contains(id)) {
+        deletedBeforeStored_.insert(id);
+    } else {
+        history_->remove(id);
     }
     refreshClipboardState();
 }
@@ -54,11 +54,8 @@ void AppModel::clearClipboardHistory() {
     setErrorMessage({});
     clipboard_->clearHistory();
     refreshClipboardState();
-    if (store_) {
-        // The screen is cleared at once; the database follows in the background.
-        QThreadPool::globalInstance()->start(
-            [store = store_] { (void)store->clearClipboardRecords(); });
-    }
+    // The screen is cleared at once; the database follows in the background.
+    history_->clear();
 }
 
 void AppModel::applyClipboardEntry(const ClipboardEntry& entry) {
@@ -70,39 +67,29 @@ void AppModel::applyClipboardEntry(const ClipboardEntry& entry) {
     refreshClipboardState();
 }
 
-std::optional<qint64> AppModel::persistClipboardEntry(const ClipboardEntry& entry) {
+void AppModel::persistClipboardEntry(const ClipboardEntry& entry) {
     if (!store_) {
-        return std::nullopt;
+        return;
     }
-    auto recent = store_->hasRecentClipboardRecord(entry.fingerprint(), duplicateWindowMs);
-    if (recent && recent.value()) {
-        return std::nullopt;
-    }
-    // Stores an inline image as a file first, so that the row refers to it.
-    auto record = ClipboardRecordMapping::recordFromEntry(entry);
-    if (!record) {
-        appendProtocolLog(QStringLiteral("历史记录未保存: ") + record.error().description());
-        return std::nullopt;
-    }
-    auto added = store_->addClipboardRecord(record.value());
-    if (!added) {
-        appendProtocolLog(QStringLiteral("历史记录未保存: ") + added.error().description());
-        return std::nullopt;
-    }
-    return added.value();
-}
-
-QList<ClipboardEntry> AppModel::loadClipboardHistory() {
-    QList<ClipboardEntry> entries;
-    if (!store_) {
-        return entries;
-    }
-    if (auto rows = store_->listClipboardRecords(ClipboardManager::maxHistory)) {
-        for (const auto& row : rows.value()) {
-            entries.append(ClipboardRecordMapping::entryFromRecord(row));
-        }
-    }
-    return entries;
+    const qint64 localID = entry.id;
+    unstoredIDs_.insert(localID);
+    history_->add(entry, HistoryService::Duplicates::skipRecent, this,
+                  [this, localID](const HistoryService::Added& added) {
+                      unstoredIDs_.erase(localID);
+                      const bool deleted = deletedBeforeStored_.erase(localID) > 0;
+                      if (!added.failure.isEmpty()) {
+                          appendProtocolLog(added.failure);
+                      }
+                      if (!added.rowID) {
+                          return;
+                      }
+                      if (deleted) {
+                          history_->remove(*added.rowID);
+                          return;
+                      }
+                      clipboard_->noteStored(localID, *added.rowID);
+                      refreshClipboardState();
+                  });
 }
 
 void AppModel::deliverTransEntry(const ClipboardEntry& entry) {

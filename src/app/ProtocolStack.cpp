@@ -1,19 +1,14 @@
 #include "app/ProtocolStack.h"
 
-#include "common/SystemErrorText.h"
 #include "platform/linux/InotifyDeviceWatch.h"
 #include "platform/linux/InotifyPortOpenWatch.h"
 #include "platform/linux/LinuxSerialDeviceSource.h"
 #include "platform/linux/PosixSerialPortIO.h"
-#include "storage/ClipboardRecordMapping.h"
+#include "storage/DataDirectoryFiles.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QThread>
-
-#include <cerrno>
-#include <unistd.h>
 
 namespace orvane {
 
@@ -53,11 +48,15 @@ SerialService::Platform ProtocolStack::systemPlatform() {
 
 ProtocolStack::ProtocolStack(SerialService::Platform platform, Options options, QObject* parent)
     : QObject(parent)
-    , history_(std::move(options.history)) {
+    , history_(options.history ? std::move(options.history)
+                               : std::make_shared<HistoryService>(DataDirectory::standard()))
+    , storeReceived_(options.storeReceived) {
     transHandler_ = std::make_shared<TransHandler>(
         [this](const QString& line) { postLog(line); },
         [this](const QString& line) { postWarning(line); },
-        [this](const ClipboardEntry& entry) { return deliver(entry); }, std::move(options.files));
+        [this](const ClipboardEntry& entry) { return deliver(entry); },
+        options.files ? std::move(options.files)
+                      : std::make_shared<DataDirectoryFiles>(DataDirectory::standard()));
     peripheralHandler_ =
         std::make_shared<PeripheralHandler>([this](const QString& line) { postLog(line); });
     transSender_ = std::make_shared<TransSender>([this](const QString& line) { postLog(line); });
@@ -93,12 +92,11 @@ ProtocolStack::ProtocolStack(SerialService::Platform platform, Options options, 
 ProtocolStack::~ProtocolStack() {
     detachBle();
     // The service's queues call into the handlers; they go first, the router's queue after
-    // the service has finished what it queued there. Then the items already delivered are
-    // made durable.
+    // the service has finished what it queued there. The history makes the items already
+    // delivered durable, whoever lets go of it last.
     service_.reset();
     serialLink_.reset();
     frames_.reset();
-    historyQueue_.stop();
 }
 
 void ProtocolStack::attachBle(BleLink& link) {
@@ -151,37 +149,25 @@ Status<TransSender::SendError> ProtocolStack::send(const SendJob& job,
 }
 
 Status<QString> ProtocolStack::deliver(const ClipboardEntry& entry) {
-    historyQueue_.post([this, entry] { keep(entry); });
+    keep(entry);
     QMetaObject::invokeMethod(
         this, [this, entry] { emit itemDelivered(entry); }, Qt::QueuedConnection);
     return Done{};
 }
 
-void ProtocolStack::keep(const ClipboardEntry& entry) {
-    // A received file goes to the disk before the history refers to it. One that is gone
-    // already (replaced by a later one of the same name) needs nothing.
-    for (const QString& path : entry.files) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            if (file.exists()) {
-                postWarning(
-                    QStringLiteral("文件未能写入磁盘: %1: %2").arg(path, file.errorString()));
-            }
-            continue;
-        }
-        if (::fsync(file.handle()) != 0) {
-            const QString reason = systemErrorText(errno);
-            postWarning(QStringLiteral("文件未能写入磁盘: %1: %2").arg(path, reason));
-        }
-    }
-    if (!history_) {
-        return;
-    }
-    auto record = ClipboardRecordMapping::recordFromEntry(entry);
-    if (!record) {
-        postWarning(QStringLiteral("历史记录未保存: ") + record.error().description());
-    } else if (auto added = history_->addClipboardRecord(record.value()); !added) {
-        postWarning(QStringLiteral("历史记录未保存: ") + added.error().description());
+void ProtocolStack::keep(ClipboardEntry entry) {
+    // A received file goes to the disk before the history refers to it.
+    const auto warn = [this](const QString& line) {
+        emit warning(line);
+    };
+    history_->flushReceivedFiles(entry, this, warn);
+    if (storeReceived_) {
+        history_->add(std::move(entry), HistoryService::Duplicates::store, this,
+                      [warn](const HistoryService::Added& added) {
+                          if (!added.failure.isEmpty()) {
+                              warn(added.failure);
+                          }
+                      });
     }
 }
 

@@ -9,7 +9,7 @@
 #include "link/SerialLink.h"
 #include "protocol/PeripheralHandler.h"
 #include "serial/SerialService.h"
-#include "storage/AppStore.h"
+#include "storage/HistoryService.h"
 #include "trans/ReceivedFileStore.h"
 #include "trans/SendJob.h"
 #include "trans/SerialProtocolRouter.h"
@@ -31,11 +31,11 @@ namespace orvane {
 // pushes, and the TRANS sender. A BLE link, owned by the caller, may be attached; while its
 // device is the chosen one, it is the active link that transfers go out on.
 //
-// A received item is made durable on a queue of its own (its file flushed to the disk,
-// and, when a history store is given, its row added), in arrival order, so that the device
-// does not wait for the disk or the database before its transfer is acknowledged; the
-// item is announced through itemDelivered meanwhile. Destroying the stack finishes what is
-// queued.
+// A received item is made durable on the history's queue (its file flushed to the disk,
+// and, when asked to, its row added), in arrival order, so that the device does not wait
+// for the disk or the database before its transfer is acknowledged; the item is announced
+// through itemDelivered meanwhile. Whatever the history queues later for the item (the
+// desktop's own row for it) comes after the flush.
 //
 // Lives on the main thread, which must run an event loop; send() is for a worker thread.
 class ProtocolStack : public QObject {
@@ -45,8 +45,11 @@ public:
     struct Options {
         // Where received files go; the data directory when null.
         std::shared_ptr<ReceivedFileStore> files;
-        // Received items are added to this history when set.
-        std::shared_ptr<AppStore> history;
+        // The history that makes received items durable; one without a store when null.
+        std::shared_ptr<HistoryService> history;
+        // Whether received items become rows here; else the receiver of itemDelivered
+        // stores them.
+        bool storeReceived = false;
     };
 
     ProtocolStack(SerialService::Platform platform, Options options, QObject* parent = nullptr);
@@ -93,12 +96,12 @@ signals:
 
 private:
     Status<QString> deliver(const ClipboardEntry& entry);
-    void keep(const ClipboardEntry& entry);
+    void keep(ClipboardEntry entry);
     void postLog(const QString& line);
     void postWarning(const QString& line);
 
-    std::shared_ptr<AppStore> history_;
-    WorkQueue historyQueue_{QStringLiteral("com.orvane.app.history")};
+    std::shared_ptr<HistoryService> history_;
+    bool storeReceived_ = false;
     std::shared_ptr<TransHandler> transHandler_;
     std::shared_ptr<PeripheralHandler> peripheralHandler_;
     std::shared_ptr<TransSender> transSender_;

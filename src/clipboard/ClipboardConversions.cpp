@@ -1,7 +1,5 @@
 #include "clipboard/ClipboardConversions.h"
 
-#include "clipboard/StrictBase64.h"
-
 #include <QFile>
 
 namespace orvane::ClipboardConversions {
@@ -45,14 +43,15 @@ ClipboardEntry entryFromContent(const ClipboardContent& content, qint64 id, qint
     case ClipboardKind::image: {
         entry.text = imageLabel();
         const QByteArray bytes = content.imagePNG.value_or(QByteArray());
-        entry.imageDataBase64 = QString::fromLatin1(bytes.toBase64());
-        // The bytes are at hand: decoding the Base64 again to size a screenshot would cost
-        // as much as encoding it did.
+        entry.imageData = bytes;
         entry.dataSize = bytes.size();
+        entry.fingerprint =
+            ClipboardEntry::fingerprintOf(entry.kind, entry.text, entry.files, bytes, {});
         return entry;
     }
     }
     entry.dataSize = ClipboardEntry::computeDataSize(entry);
+    entry.fingerprint = entry.computeFingerprint();
     return entry;
 }
 
@@ -69,12 +68,9 @@ Result<ClipboardContent, ClipboardError> contentFromEntry(const ClipboardEntry& 
         return content;
     case ClipboardKind::image:
         content.text = imageLabel();
-        if (entry.imageDataBase64) {
-            if (auto bytes = decodeBase64Strict(*entry.imageDataBase64);
-                bytes && !bytes->isEmpty()) {
-                content.imagePNG = std::move(*bytes);
-                return content;
-            }
+        if (entry.imageData && !entry.imageData->isEmpty()) {
+            content.imagePNG = *entry.imageData;
+            return content;
         }
         if (entry.imagePath && !entry.imagePath->isEmpty()) {
             if (auto bytes = readWholeFile(*entry.imagePath); bytes && !bytes->isEmpty()) {

@@ -1,7 +1,6 @@
 #include "clipboard/ClipboardManager.h"
 
 #include "clipboard/ClipboardConversions.h"
-#include "clipboard/ClipboardDigest.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -14,20 +13,6 @@
 namespace orvane {
 
 namespace {
-
-// The fingerprint of an image held as bytes, equal to that of the entry made from them.
-QString imageFingerprint(const QByteArray& bytes) {
-    return hashBytes({QByteArrayView("image\n"), bytes});
-}
-
-// The fingerprint of `entry`, which was made from `content`. For an image it is taken
-// from the bytes at hand instead of decoding the entry's Base64 copy of them again.
-QString fingerprintOf(const ClipboardEntry& entry, const ClipboardContent& content) {
-    if (entry.kind == ClipboardKind::image && content.imagePNG && !content.imagePNG->isEmpty()) {
-        return imageFingerprint(*content.imagePNG);
-    }
-    return entry.fingerprint();
-}
 
 // Images smaller than this are not worth a trip to another thread.
 constexpr qsizetype offThreadImageBytes = 256 * 1024;
@@ -46,7 +31,6 @@ struct ClipboardManager::PendingCapture {
             return;
         }
         entry = ClipboardConversions::entryFromContent(content, 0, timestamp);
-        fingerprint = fingerprintOf(entry, content);
         prepared = true;
     }
     bool isPrepared() {
@@ -55,9 +39,8 @@ struct ClipboardManager::PendingCapture {
     }
 
     std::mutex mutex;
-    bool prepared = false; // entry and fingerprint are guarded by the mutex until then
+    bool prepared = false; // the entry is guarded by the mutex until then
     ClipboardEntry entry;
-    QString fingerprint;
 };
 
 ClipboardManager::ClipboardManager(ClipboardIO& io, ClipboardTimers& timers, Log log,
@@ -85,40 +68,10 @@ void ClipboardManager::stop() {
     pollTimer_.reset();
 }
 
-void ClipboardManager::start(OnChanged onChanged, Persist persist, Load load, bool loadAsync) {
+void ClipboardManager::start(OnChanged onChanged, Persist persist) {
     assertOwnerThread();
     onChanged_ = std::move(onChanged);
     persist_ = std::move(persist);
-
-    if (load && loadAsync) {
-        Q_ASSERT(QCoreApplication::instance());
-        // The load runs while the manager may be going away: only the guard travels, and
-        // it is looked at on the main thread alone.
-        QPointer<ClipboardManager> self(this);
-        background_([self, load = std::move(load)] {
-            QList<ClipboardEntry> entries = load();
-            if (entries.isEmpty()) {
-                return;
-            }
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, entries = std::move(entries)] {
-                    if (!self) {
-                        return;
-                    }
-                    self->historyFromLoad(entries);
-                    if (self->onChanged_) {
-                        self->onChanged_();
-                    }
-                },
-                Qt::QueuedConnection);
-        });
-    } else if (load) {
-        const QList<ClipboardEntry> entries = load();
-        if (!entries.isEmpty()) {
-            historyFromLoad(entries);
-        }
-    }
 
     // Whatever is on the clipboard now is captured once below, not again by the poll.
     lastChangeCount_ = io_.changeCount();
@@ -198,26 +151,24 @@ void ClipboardManager::drainCaptures(bool finishAll) {
         }
         capture->prepare();
         pendingCaptures_.pop_front();
-        applyPrepared(capture->entry, capture->fingerprint, false);
+        applyPrepared(capture->entry, false);
     }
 }
 
 void ClipboardManager::applyContent(const ClipboardContent& content, bool force) {
-    const ClipboardEntry entry =
-        ClipboardConversions::entryFromContent(content, 0, timers_.nowMs());
-    applyPrepared(entry, fingerprintOf(entry, content), force);
+    applyPrepared(ClipboardConversions::entryFromContent(content, 0, timers_.nowMs()), force);
 }
 
-void ClipboardManager::applyPrepared(ClipboardEntry entry, const QString& fingerprint, bool force) {
+void ClipboardManager::applyPrepared(ClipboardEntry entry, bool force) {
     entry.id = ++nextID_;
-    if (!force && fingerprint == skipFingerprint_) {
+    if (!force && entry.fingerprint == skipFingerprint_) {
         return;
     }
-    if (fingerprint == currentFingerprint_) {
+    if (entry.fingerprint == currentFingerprint_) {
         return;
     }
-    // entryFromContent has sized the entry already.
-    pushHead(entry, fingerprint);
+    // entryFromContent has sized and fingerprinted the entry already.
+    pushHead(std::move(entry));
     persistHead();
     emit stateChanged();
     if (onChanged_) {
@@ -233,8 +184,8 @@ void ClipboardManager::insertReceivedEntry(ClipboardEntry entry) {
         entry.id = candidate;
     }
     entry.dataSize = ClipboardEntry::computeDataSize(entry);
-    const QString fingerprint = entry.fingerprint();
-    pushHead(std::move(entry), fingerprint);
+    entry.fingerprint = entry.fingerprintOrCompute();
+    pushHead(std::move(entry));
     persistHead();
     emit stateChanged();
     if (onChanged_) {
@@ -242,12 +193,12 @@ void ClipboardManager::insertReceivedEntry(ClipboardEntry entry) {
     }
 }
 
-void ClipboardManager::pushHead(ClipboardEntry entry, const QString& fingerprint) {
-    currentFingerprint_ = fingerprint;
+void ClipboardManager::pushHead(ClipboardEntry entry) {
+    currentFingerprint_ = entry.fingerprint;
     state_.current = entry;
     state_.history.prepend(std::move(entry));
-    if (state_.history.size() > maxHistory) {
-        state_.history.resize(maxHistory);
+    if (state_.history.size() > historyCapacity) {
+        state_.history.resize(historyCapacity);
     }
 }
 
@@ -255,14 +206,41 @@ void ClipboardManager::persistHead() {
     if (!persist_ || state_.history.isEmpty()) {
         return;
     }
-    const ClipboardEntry head = state_.history.front();
-    const std::optional<qint64> id = persist_(head);
-    if (!id || *id <= 0 || state_.history.isEmpty()) {
+    persist_(state_.history.front());
+}
+
+void ClipboardManager::noteStored(qint64 localID, qint64 rowID) {
+    assertOwnerThread();
+    if (rowID <= 0 || localID == rowID) {
         return;
     }
-    state_.history.front().id = *id;
-    state_.current.id = *id;
-    nextID_ = std::max(nextID_, *id);
+    bool found = false;
+    for (ClipboardEntry& entry : state_.history) {
+        if (entry.id == localID) {
+            entry.id = rowID;
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        return; // deleted or pushed out meanwhile
+    }
+    if (state_.current.id == localID) {
+        state_.current.id = rowID;
+    }
+    nextID_ = std::max(nextID_, rowID);
+    emit stateChanged();
+}
+
+void ClipboardManager::historyLoaded(const QList<ClipboardEntry>& entries) {
+    assertOwnerThread();
+    if (entries.isEmpty()) {
+        return;
+    }
+    historyFromLoad(entries);
+    if (onChanged_) {
+        onChanged_();
+    }
 }
 
 void ClipboardManager::historyFromLoad(const QList<ClipboardEntry>& entries) {
@@ -286,17 +264,18 @@ void ClipboardManager::historyFromLoad(const QList<ClipboardEntry>& entries) {
         largestID = std::max(largestID, held.id);
     }
     for (const ClipboardEntry& loaded : entries) {
-        if (state_.history.size() == maxHistory) {
+        if (state_.history.size() == historyCapacity) {
             break;
         }
         ClipboardEntry entry = loaded;
         entry.dataSize = ClipboardEntry::computeDataSize(entry);
+        entry.fingerprint = entry.fingerprintOrCompute();
         largestID = std::max(largestID, entry.id);
         state_.history.append(std::move(entry));
     }
     if (newer.isEmpty() && !state_.history.isEmpty()) {
         state_.current = state_.history.front();
-        currentFingerprint_ = state_.current.fingerprint();
+        currentFingerprint_ = state_.current.fingerprint;
     }
     // Never lower: an entry captured while the load ran may have been given a row id
     // above the loaded ones, and handing that id out again would make a later local id
@@ -312,7 +291,7 @@ Status<ClipboardError> ClipboardManager::applyEntry(const ClipboardEntry& entry)
     if (!content) {
         return fail(content.error());
     }
-    skipFingerprint_ = entry.fingerprint();
+    skipFingerprint_ = entry.fingerprintOrCompute();
     Status<ClipboardError> written = io_.writeContent(*content);
     if (written) {
         lastChangeCount_ = io_.changeCount();
@@ -336,8 +315,7 @@ Status<ClipboardError> ClipboardManager::receiveRemote(const ClipboardEntry& ent
     insertReceivedEntry(entry);
     if (entry.kind == ClipboardKind::image && content->imagePNG && !content->imagePNG->isEmpty()) {
         // Stays set: the image written here is not to come back as a local copy.
-        skipFingerprint_ = imageFingerprint(*content->imagePNG);
-        currentFingerprint_ = skipFingerprint_;
+        skipFingerprint_ = currentFingerprint_;
     }
     return Done{};
 }
@@ -375,7 +353,7 @@ bool ClipboardManager::removeHistoryItem(qint64 id) {
         } else {
             state_.current = state_.history.front();
             state_.current.dataSize = ClipboardEntry::computeDataSize(state_.current);
-            currentFingerprint_ = state_.current.fingerprint();
+            currentFingerprint_ = state_.current.fingerprint;
         }
     }
     emit stateChanged();

@@ -24,20 +24,19 @@ namespace orvane {
 // first; puts history entries and entries received from the device onto the clipboard
 // without recording its own writes as new local changes.
 //
-// Persistence is not its business: start() is given callbacks that store an entry, load
-// the stored history and announce a new entry. While the application sends clipboard
-// content to the device it brackets the send with beginSendSession/releaseSendSession,
-// and the manager leaves the clipboard alone meanwhile.
+// Persistence is not its business: start() is given callbacks that store an entry and
+// announce a new entry; the stored history is handed in through historyLoaded() and the
+// row id of a stored entry through noteStored(), whenever the store has them. While the application
+// sends clipboard content to the device it brackets the send with
+// beginSendSession/releaseSendSession, and the manager leaves the clipboard alone meanwhile.
 //
 // Threads: lives on the main thread; every public call, every timer and every callback
-// except `load` (which may run on a background thread) happens there. The Base64 copy and
-// the fingerprint of a captured image are computed by the background runner, so that a
-// large screenshot does not hold up the main thread; captures still enter the history in
-// the order they were read, and before any later change made through the public calls.
+// happens there. The fingerprint of a large captured image is computed by the background
+// runner, so that hashing a screenshot does not hold up the main thread; captures still enter the
+// history in the order they were read, and before any later change made through the public calls.
 class ClipboardManager : public QObject {
     Q_OBJECT
 public:
-    static constexpr int maxHistory = 30;
     static constexpr std::chrono::milliseconds pollInterval{500};
     // The change is read a little after it was seen, once the writer has finished
     // offering all of its formats.
@@ -48,26 +47,28 @@ public:
 
     // Called after the history gained an entry.
     using OnChanged = std::function<void()>;
-    // Stores an entry; returns its row id, or nothing when it did not store it (a
-    // failure included: the entry then keeps its local id).
-    using Persist = std::function<std::optional<qint64>(const ClipboardEntry&)>;
-    // The stored history, newest first; empty when nothing could be loaded.
-    using Load = std::function<QList<ClipboardEntry>()>;
+    // Starts storing an entry; once stored, its row id is handed to noteStored(). An
+    // entry that is not stored (a failure included) keeps its local id.
+    using Persist = std::function<void(const ClipboardEntry&)>;
     // Receives technical log lines.
     using Log = std::function<void(const QString&)>;
     // Runs a job on some background thread.
     using BackgroundRunner = std::function<void(std::function<void()>)>;
 
-    // `io` and `timers` must outlive the manager. Without `background` the history is
-    // loaded on Qt's global thread pool.
+    // `io` and `timers` must outlive the manager. Without `background` large captured
+    // images are prepared on Qt's global thread pool.
     ClipboardManager(ClipboardIO& io, ClipboardTimers& timers, Log log,
                      BackgroundRunner background = {}, QObject* parent = nullptr);
     ~ClipboardManager() override;
 
-    // Installs the callbacks (replacing earlier ones), loads the history (in the
-    // background with `loadAsync`, else right away), takes what is on the clipboard now
+    // Installs the callbacks (replacing earlier ones), takes what is on the clipboard now
     // as already seen, starts polling and captures the current content once.
-    void start(OnChanged onChanged, Persist persist, Load load, bool loadAsync);
+    void start(OnChanged onChanged, Persist persist);
+    // The stored history, newest first, read while the manager may have run for a while.
+    // What was copied or received meanwhile and is not among it stays in front.
+    void historyLoaded(const QList<ClipboardEntry>& entries);
+    // The entry with the local id `localID` was stored as row `rowID`.
+    void noteStored(qint64 localID, qint64 rowID);
     // Stops watching the clipboard (the application is quitting); the history stays.
     void stop();
 
@@ -104,9 +105,9 @@ private:
     void finishCapture();
     void drainCaptures(bool finishAll);
     void applyContent(const ClipboardContent& content, bool force);
-    void applyPrepared(ClipboardEntry entry, const QString& fingerprint, bool force);
+    void applyPrepared(ClipboardEntry entry, bool force);
     void insertReceivedEntry(ClipboardEntry entry);
-    void pushHead(ClipboardEntry entry, const QString& fingerprint);
+    void pushHead(ClipboardEntry entry);
     void persistHead();
     void historyFromLoad(const QList<ClipboardEntry>& entries);
     void endOneSendSession();
@@ -131,7 +132,7 @@ private:
     std::map<quint64, std::unique_ptr<ClipboardTimers::Timer>> delayedCaptures_;
     quint64 nextCaptureKey_ = 0;
     // Content read from the clipboard, oldest first, whose entry is still being made
-    // (an image's Base64 and fingerprint are computed off the main thread). Captures
+    // (a large image's fingerprint is computed off the main thread). Captures
     // join the history strictly in this order.
     std::deque<std::shared_ptr<PendingCapture>> pendingCaptures_;
 };

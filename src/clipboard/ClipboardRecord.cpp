@@ -1,6 +1,6 @@
 #include "clipboard/ClipboardRecord.h"
 
-#include "clipboard/ClipboardDigest.h"
+#include "clipboard/ClipboardEntry.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,26 +9,18 @@
 namespace orvane {
 
 QString recordFingerprint(const ClipboardRecord& record) {
-    if (record.kind == u"image") {
-        const QByteArrayView prefix("image\n");
-        if (!record.imagePath.isEmpty()) {
-            if (auto digest = hashFileWithPrefix(prefix, record.imagePath)) {
-                return *digest;
-            }
-        }
-        return hashBytes(prefix);
-    }
-    if (record.kind == u"files") {
-        QStringList parts{QStringLiteral("files")};
-        if (!record.filesJSON.isEmpty()) {
-            if (auto files = decodeFilesJSON(record.filesJSON)) {
-                parts += *files;
-            }
-        }
-        return hashBytes(parts.join(u'\n').toUtf8());
-    }
     // Unknown kinds load as text, so they must fingerprint as text too.
-    return hashBytes((QStringLiteral("text\n") + record.text).toUtf8());
+    ClipboardKind kind = ClipboardKind::text;
+    QStringList files;
+    if (record.kind == u"image") {
+        kind = ClipboardKind::image;
+    } else if (record.kind == u"files") {
+        kind = ClipboardKind::files;
+        if (!record.filesJSON.isEmpty()) {
+            files = decodeFilesJSON(record.filesJSON).value_or(QStringList());
+        }
+    }
+    return ClipboardEntry::fingerprintOf(kind, record.text, files, {}, record.imagePath);
 }
 
 QString encodeFilesJSON(const QStringList& files) {

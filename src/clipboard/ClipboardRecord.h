@@ -20,7 +20,7 @@ struct ClipboardRecord {
     friend bool operator==(const ClipboardRecord&, const ClipboardRecord&) = default;
 };
 
-// The fingerprint of a stored row. Equals ClipboardEntry::fingerprint() of the entry
+// The fingerprint of a stored row. Equals ClipboardEntry::computeFingerprint() of the entry
 // the row was written from, so the store can recognise recent duplicates.
 QString recordFingerprint(const ClipboardRecord& record);
 

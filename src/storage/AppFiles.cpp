@@ -47,12 +47,8 @@ Status<AppFilesError> ensureDirectory(const QString& path) {
     return Done{};
 }
 
-Result<QString, AppFilesError> subdirectory(const QString& relative) {
-    auto base = appDataDir();
-    if (!base) {
-        return base;
-    }
-    const QString path = *base + u'/' + relative;
+Result<QString, AppFilesError> subdirectory(const QString& root, const QString& relative) {
+    const QString path = root + u'/' + relative;
     if (auto made = ensureDirectory(path); !made) {
         return fail(made.error());
     }
@@ -99,12 +95,12 @@ QString shortenName(const QString& name) {
     return truncateUtf8(stem, maxNameBytes - utf8Length(extension)) + extension;
 }
 
-Result<QString, AppFilesError> todaysTarget(const QString& fileName) {
+Result<QString, AppFilesError> todaysTarget(const QString& root, const QString& fileName) {
     const std::optional<QString> name = receivedFileName(fileName);
     if (!name) {
         return fail(AppFilesError::invalidName());
     }
-    auto dir = receivedFilesDir(QDate::currentDate());
+    auto dir = receivedFilesDir(root, QDate::currentDate());
     if (!dir) {
         return dir;
     }
@@ -160,6 +156,13 @@ Status<QString> reserveSize(QFile& file, qint64 size) {
 
 } // namespace
 
+Result<QString, AppFilesError> ensureDataDir(const QString& root) {
+    if (auto made = ensureDirectory(root); !made) {
+        return fail(made.error());
+    }
+    return root;
+}
+
 Result<QString, AppFilesError> appDataDir() {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty()) {
@@ -175,7 +178,15 @@ Result<QString, AppFilesError> appDataDir() {
 }
 
 Result<QString, AppFilesError> receivedFilesDir(QDate date) {
-    return subdirectory(QStringLiteral("files/") + date.toString(dayFormat));
+    auto root = appDataDir();
+    if (!root) {
+        return root;
+    }
+    return receivedFilesDir(*root, date);
+}
+
+Result<QString, AppFilesError> receivedFilesDir(const QString& root, QDate date) {
+    return subdirectory(root, QStringLiteral("files/") + date.toString(dayFormat));
 }
 
 std::optional<QString> receivedFileName(const QString& fileName) {
@@ -207,7 +218,15 @@ std::optional<QString> receivedFileName(const QString& fileName) {
 }
 
 Result<QString, AppFilesError> saveClipboardImagePNG(QByteArrayView data) {
-    auto dir = subdirectory(QStringLiteral("clipboard_images"));
+    auto root = appDataDir();
+    if (!root) {
+        return root;
+    }
+    return saveClipboardImagePNG(*root, data);
+}
+
+Result<QString, AppFilesError> saveClipboardImagePNG(const QString& root, QByteArrayView data) {
+    auto dir = subdirectory(root, QStringLiteral("clipboard_images"));
     if (!dir) {
         return dir;
     }
@@ -249,7 +268,11 @@ Result<QString, AppFilesError> saveClipboardImagePNG(QByteArrayView data) {
 }
 
 Result<QString, AppFilesError> saveReceivedFile(const QString& fileName, QByteArrayView data) {
-    auto target = todaysTarget(fileName);
+    auto root = appDataDir();
+    if (!root) {
+        return root;
+    }
+    auto target = todaysTarget(*root, fileName);
     if (!target) {
         return target;
     }
@@ -272,16 +295,25 @@ Result<QString, AppFilesError> saveReceivedFile(const QString& fileName, QByteAr
         return fail(AppFilesError::fileSystem(
             fileError(QStringLiteral("write"), *target, file.errorString())));
     }
-    (void)purgeOldReceivedFiles(7);
+    (void)purgeOldReceivedFiles(*root, 7, QDate::currentDate());
     return target;
 }
 
 Result<ReceivedFileHandle, AppFilesError> openReceivedFileForWriting(const QString& fileName,
                                                                      qint64 expectedSize) {
+    auto root = appDataDir();
+    if (!root) {
+        return fail(root.error());
+    }
+    return openReceivedFileForWriting(*root, fileName, expectedSize);
+}
+
+Result<ReceivedFileHandle, AppFilesError>
+openReceivedFileForWriting(const QString& root, const QString& fileName, qint64 expectedSize) {
     if (expectedSize < 0) {
         return fail(AppFilesError::invalidName());
     }
-    auto target = todaysTarget(fileName);
+    auto target = todaysTarget(root, fileName);
     if (!target) {
         return fail(target.error());
     }
@@ -316,12 +348,16 @@ void removeFileIfExists(const QString& path) {
 }
 
 Status<AppFilesError> purgeOldReceivedFiles(int keepDays, QDate today) {
-    Q_ASSERT(keepDays >= 0);
-    auto base = appDataDir();
-    if (!base) {
-        return fail(base.error());
+    auto root = appDataDir();
+    if (!root) {
+        return fail(root.error());
     }
-    const QString filesDir = *base + QStringLiteral("/files");
+    return purgeOldReceivedFiles(*root, keepDays, today);
+}
+
+Status<AppFilesError> purgeOldReceivedFiles(const QString& root, int keepDays, QDate today) {
+    Q_ASSERT(keepDays >= 0);
+    const QString filesDir = root + QStringLiteral("/files");
     if (!QFileInfo(filesDir).isDir()) {
         return Done{};
     }

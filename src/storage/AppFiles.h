@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/AppFilesError.h"
 #include "common/Result.h"
-#include "storage/AppFilesError.h"
 
 #include <QByteArrayView>
 #include <QDate>
@@ -18,7 +18,8 @@ namespace orvane {
 //   clipboard_images/<ms>.png   stored clipboard images
 //   files/<yyyy-MM-dd>/<name>   files received from the device, by local day of reception
 // Directories are created on demand. Every operation is stateless and may run on any
-// thread.
+// thread. The operations taking a `root` work in that directory (created already)
+// instead; the others locate the application data directory first.
 namespace AppFiles {
 
 // A received file prepared for piecewise writing.
@@ -30,8 +31,12 @@ struct ReceivedFileHandle {
 // The application data directory, created if needed.
 Result<QString, AppFilesError> appDataDir();
 
+// `root`, created if needed.
+Result<QString, AppFilesError> ensureDataDir(const QString& root);
+
 // files/<yyyy-MM-dd>/ for `date`, both levels created if needed.
 Result<QString, AppFilesError> receivedFilesDir(QDate date);
+Result<QString, AppFilesError> receivedFilesDir(const QString& root, QDate date);
 
 // The name under which a received file is stored, or nothing when the sender's name is
 // unusable. Only the last path component counts ("/" and "\" both separate, so a sender's
@@ -45,6 +50,7 @@ std::optional<QString> receivedFileName(const QString& fileName);
 // are stored unchanged (they may be JPEG). An image never replaces another one: a name
 // already taken within the same millisecond gets a "-<n>" suffix.
 Result<QString, AppFilesError> saveClipboardImagePNG(QByteArrayView data);
+Result<QString, AppFilesError> saveClipboardImagePNG(const QString& root, QByteArrayView data);
 
 // Stores a whole received file in today's directory, replacing a file of the same name
 // received earlier that day, then purges day directories older than 7 days (a purge
@@ -57,6 +63,8 @@ Result<QString, AppFilesError> saveReceivedFile(const QString& fileName, QByteAr
 // it, and removes it with removeFileIfExists when the transfer fails.
 Result<ReceivedFileHandle, AppFilesError> openReceivedFileForWriting(const QString& fileName,
                                                                      qint64 expectedSize);
+Result<ReceivedFileHandle, AppFilesError>
+openReceivedFileForWriting(const QString& root, const QString& fileName, qint64 expectedSize);
 
 // Removes the file (not a directory) at `path`, ignoring any failure. An empty path does
 // nothing.
@@ -66,6 +74,7 @@ void removeFileIfExists(const QString& path);
 // with 7, today and the seven days before survive. Anything that is not a real directory
 // named like a date stays. Fails only when files/ cannot be listed.
 Status<AppFilesError> purgeOldReceivedFiles(int keepDays, QDate today = QDate::currentDate());
+Status<AppFilesError> purgeOldReceivedFiles(const QString& root, int keepDays, QDate today);
 
 } // namespace AppFiles
 

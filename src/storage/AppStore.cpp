@@ -434,18 +434,28 @@ Status<StoreError> AppStore::clearClipboardRecords() {
     return sync([this] { return execLocked("DELETE FROM clipboard_history;"); });
 }
 
-Result<bool, StoreError> AppStore::hasRecentClipboardRecord(const QString& fingerprint,
-                                                            qint64 withinMs) const {
-    return sync([&]() -> Result<bool, StoreError> {
+Result<QList<ClipboardRecord>, StoreError> AppStore::recentClipboardRecords(qint64 withinMs) const {
+    return sync([&]() -> Result<QList<ClipboardRecord>, StoreError> {
         const qint64 cutoff = saturatingSubtract(nowMs_(), withinMs);
         auto newest = listClipboardRecordsLocked(kRecentRowsExamined);
         if (!newest)
             return fail(newest.error());
+        QList<ClipboardRecord> recent;
         for (const ClipboardRecord& record : *newest) {
-            if (record.createdAt >= cutoff && recordFingerprint(record) == fingerprint)
-                return true;
+            if (record.createdAt >= cutoff)
+                recent.append(record);
         }
-        return false;
+        return recent;
+    });
+}
+
+Result<bool, StoreError> AppStore::hasRecentClipboardRecord(const QString& fingerprint,
+                                                            qint64 withinMs) const {
+    auto recent = recentClipboardRecords(withinMs);
+    if (!recent)
+        return fail(recent.error());
+    return std::any_of(recent->cbegin(), recent->cend(), [&](const ClipboardRecord& record) {
+        return recordFingerprint(record) == fingerprint;
     });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clipboard/ClipboardEntry.h"
 #include "clipboard/ClipboardRecord.h"
 #include "common/Result.h"
 #include "storage/AppSettings.h"
@@ -33,9 +34,6 @@ public:
     // Milliseconds since 1970-01-01 UTC; replaceable so that tests control "recent".
     using Clock = std::function<qint64()>;
 
-    // The history never holds more rows than this; older rows go after every insert.
-    static constexpr int historyCapacity = 30;
-
     // Opens (creating if needed) data.db in the application data directory. A data
     // directory that cannot be created fails with a message carrying the reason.
     static Result<std::unique_ptr<AppStore>, StoreError> open(Clock nowMs = {});
@@ -67,7 +65,8 @@ public:
     Result<bool, StoreError> hasBluetoothDevice() const;
 
     // Stores the record (its id is ignored), trims the history to historyCapacity rows
-    // and returns the new row id. A failed trim fails the call although the row stays.
+    // (ClipboardEntry.h) and returns the new row id. A failed trim fails the call although the row
+    // stays.
     Result<qint64, StoreError> addClipboardRecord(const ClipboardRecord& record);
     // Newest first (by createdAt, then by the larger id). A negative limit means all rows.
     Result<QList<ClipboardRecord>, StoreError> listClipboardRecords(int limit) const;
@@ -77,6 +76,9 @@ public:
     // has this content fingerprint. Rows further back are not looked at.
     Result<bool, StoreError> hasRecentClipboardRecord(const QString& fingerprint,
                                                       qint64 withinMs) const;
+    // The rows that check looks at: of the 5 newest rows, those created no earlier than
+    // withinMs before now, newest first. For callers that know the rows' fingerprints.
+    Result<QList<ClipboardRecord>, StoreError> recentClipboardRecords(qint64 withinMs) const;
 
     // Where the damaged database was moved when openOrRecover() started afresh.
     const std::optional<QString>& damagedCopy() const { return damagedCopy_; }

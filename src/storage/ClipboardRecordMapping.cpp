@@ -1,11 +1,9 @@
 #include "storage/ClipboardRecordMapping.h"
 
-#include "clipboard/StrictBase64.h"
-#include "storage/AppFiles.h"
-
 namespace orvane::ClipboardRecordMapping {
 
-Result<ClipboardRecord, AppFilesError> recordFromEntry(const ClipboardEntry& entry) {
+Result<ClipboardRecord, AppFilesError> recordFromEntry(const ClipboardEntry& entry,
+                                                       const DataDirectory& directory) {
     ClipboardRecord record;
     record.id = 0;
     record.kind = clipboardKindRawValue(entry.kind);
@@ -14,11 +12,11 @@ Result<ClipboardRecord, AppFilesError> recordFromEntry(const ClipboardEntry& ent
     record.filesJSON = encodeFilesJSON(entry.files);
     record.imagePath = entry.imagePath.value_or(QString());
 
-    if (entry.kind == ClipboardKind::image && entry.imageDataBase64 && record.imagePath.isEmpty()) {
+    if (entry.kind == ClipboardKind::image && entry.imageData && record.imagePath.isEmpty()) {
         // Empty image data would only leave an empty file behind; without it the row
         // fingerprints and loads the same way.
-        if (auto bytes = decodeBase64Strict(*entry.imageDataBase64); bytes && !bytes->isEmpty()) {
-            auto saved = AppFiles::saveClipboardImagePNG(*bytes);
+        if (!entry.imageData->isEmpty()) {
+            auto saved = directory.saveClipboardImage(*entry.imageData);
             if (!saved) {
                 return fail(saved.error());
             }
@@ -47,6 +45,8 @@ ClipboardEntry entryFromRecord(const ClipboardRecord& record) {
     }
     entry.timestamp = record.createdAt;
     entry.dataSize = ClipboardEntry::computeDataSize(entry);
+    // The one time a stored image is hashed: the entry keeps the result.
+    entry.fingerprint = recordFingerprint(record);
     return entry;
 }
 

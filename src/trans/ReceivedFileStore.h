@@ -1,32 +1,38 @@
 #pragma once
 
+#include "common/AppFilesError.h"
 #include "common/Result.h"
-#include "storage/AppFiles.h"
-#include "storage/AppFilesError.h"
 
+#include <QByteArrayView>
+#include <QFile>
 #include <QString>
 
 #include <memory>
 
 namespace orvane {
 
-// Where the TRANS receiver puts the files the device pushes. The application keeps them in
-// its data directory; a test or a second program can give the receiver a directory of its
-// own. May be used from any thread.
+// Where the TRANS receiver puts what the device pushes: files, and images as image files.
+// The programs keep them in their data directory; a test or a second program can give
+// the receiver a directory of its own. May be used from any thread.
 class ReceivedFileStore {
 public:
+    // A received file prepared for piecewise writing.
+    struct File {
+        QString path;
+        std::unique_ptr<QFile> handle; // open for writing, positioned at 0
+    };
+
     virtual ~ReceivedFileStore() = default;
 
     // A new file for `fileName` (the sender's name), open for writing and pre-sized.
-    virtual Result<AppFiles::ReceivedFileHandle, AppFilesError>
-    openForWriting(const QString& fileName, qint64 expectedSize) = 0;
+    virtual Result<File, AppFilesError> openForWriting(const QString& fileName,
+                                                       qint64 expectedSize) = 0;
     // Removes a file that was not received completely.
     virtual void remove(const QString& path) = 0;
     // Drops what was received more than `keepDays` days ago.
     virtual Status<AppFilesError> purgeOlderThan(int keepDays) = 0;
-
-    // The application's data directory (files/<day>/ under $XDG_DATA_HOME/Orvane).
-    static std::shared_ptr<ReceivedFileStore> dataDirectory();
+    // Keeps a received image's bytes unchanged as an image file; returns its path.
+    virtual Result<QString, AppFilesError> saveImage(QByteArrayView data) = 0;
 };
 
 } // namespace orvane

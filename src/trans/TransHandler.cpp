@@ -3,7 +3,6 @@
 #include "protocol/FrameType.h"
 #include "protocol/ProtocolWire.h"
 #include "protocol/TransWire.h"
-#include "storage/AppFiles.h"
 #include "trans/TransPayload.h"
 
 #include <QFile>
@@ -63,8 +62,8 @@ TransHandler::TransHandler(LogFn log, LogFn warn, DeliverFn deliver,
     : log_(std::move(log))
     , warn_(std::move(warn))
     , deliver_(std::move(deliver))
-    , files_(files ? std::move(files) : ReceivedFileStore::dataDirectory()) {
-    Q_ASSERT(log_ && warn_ && deliver_);
+    , files_(std::move(files)) {
+    Q_ASSERT(log_ && warn_ && deliver_ && files_);
 }
 
 TransHandler::~TransHandler() {
@@ -300,7 +299,7 @@ QList<QByteArray> TransHandler::handleFinish(const WireHeader& wire) {
                                 current.header.mcAddChecksum));
     } else {
         std::optional<QString> deliverError;
-        auto entry = TransPayload::buildClipboardEntry(current.header, current.storage);
+        auto entry = TransPayload::buildClipboardEntry(current.header, current.storage, *files_);
         if (!entry) {
             deliverError = entry.error().description();
         } else if (auto delivered = deliver_(*entry); !delivered) {

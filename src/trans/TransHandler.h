@@ -45,9 +45,9 @@ public:
     // The payload limit of a data type, -1 for none.
     static qint64 receiveLimit(quint16 dataType);
 
-    // Received files go to `files`, the data directory when none is given.
+    // Received files and images go to `files`.
     TransHandler(LogFn log, LogFn warn, DeliverFn deliver,
-                 std::shared_ptr<ReceivedFileStore> files = nullptr);
+                 std::shared_ptr<ReceivedFileStore> files);
     // Closes a file still being received and removes it.
     ~TransHandler();
 

@@ -1,9 +1,7 @@
 #include "trans/TransPayload.h"
 
-#include "clipboard/StrictBase64.h"
 #include "common/Utf8.h"
 #include "protocol/TransWire.h"
-#include "storage/AppFiles.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -40,11 +38,8 @@ Result<QByteArray, TransPayloadError> readWholeFile(const QString& path, qint64 
 
 Result<QByteArray, TransPayloadError> imageBytesWithin(const ClipboardEntry& entry,
                                                        qint64 maxFileBytes) {
-    if (entry.imageDataBase64) {
-        if (auto decoded = decodeBase64Strict(*entry.imageDataBase64);
-            decoded && !decoded->isEmpty()) {
-            return std::move(*decoded);
-        }
+    if (entry.imageData && !entry.imageData->isEmpty()) {
+        return *entry.imageData;
     }
     if (!entry.imagePath) {
         return fail(TransPayloadError(TransError::Code::emptyPayload));
@@ -134,7 +129,8 @@ Result<SendJob, TransPayloadError> jobFor(const ClipboardEntry& entry) {
 }
 
 Result<ClipboardEntry, TransPayloadError>
-buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorage>& storage) {
+buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorage>& storage,
+                    ReceivedFileStore& files) {
     ClipboardEntry entry;
     entry.id = 0;
     entry.timestamp = QDateTime::currentMSecsSinceEpoch();
@@ -150,12 +146,13 @@ buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorag
         entry.kind = ClipboardKind::text;
         entry.text = decodeUtf8Strict(memory->buffer).value_or(QString());
         entry.dataSize = memory->buffer.size();
+        entry.fingerprint = entry.computeFingerprint();
         return entry;
     case TransWire::dataTypeImage: {
         if (!memory) {
             break;
         }
-        auto saved = AppFiles::saveClipboardImagePNG(memory->buffer);
+        auto saved = files.saveImage(memory->buffer);
         if (!saved) {
             return fail(TransPayloadError(saved.error()));
         }
@@ -163,6 +160,9 @@ buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorag
         entry.text = kScreenshotLabel;
         entry.imagePath = saved.value();
         entry.dataSize = memory->buffer.size();
+        // From the bytes at hand: the file need not be read back for it.
+        entry.fingerprint =
+            ClipboardEntry::fingerprintOf(entry.kind, entry.text, entry.files, memory->buffer, {});
         return entry;
     }
     case TransWire::dataTypeFile:
@@ -173,6 +173,7 @@ buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorag
         entry.text = file->path;
         entry.files = {file->path};
         entry.dataSize = header.announcedPayloadSize();
+        entry.fingerprint = entry.computeFingerprint();
         return entry;
     default:
         return fail(TransPayloadError(TransError::transferFailed(

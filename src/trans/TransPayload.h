@@ -4,6 +4,7 @@
 #include "common/Result.h"
 #include "protocol/TransHeader.h"
 #include "trans/PayloadStorage.h"
+#include "trans/ReceivedFileStore.h"
 #include "trans/SendJob.h"
 #include "trans/TransPayloadError.h"
 
@@ -37,12 +38,13 @@ Result<SendJob, TransPayloadError> fileJob(const ClipboardEntry& entry);
 // The job for the entry's kind.
 Result<SendJob, TransPayloadError> jobFor(const ClipboardEntry& entry);
 
-// The history entry for a completed incoming transfer (id 0, stamped now). A received
-// image is stored as a file first. A payload in the wrong form for its data type (no
-// byte of a text or image ever arrived, a file type without a file) is emptyPayload;
-// an unknown data type fails the transfer.
+// The history entry for a completed incoming transfer (id 0, stamped now, fingerprinted
+// from the payload). A received image is stored as a file in `files` first. A payload in the wrong
+// form for its data type (no byte of a text or image ever arrived, a file type without a file) is
+// emptyPayload; an unknown data type fails the transfer.
 Result<ClipboardEntry, TransPayloadError>
-buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorage>& storage);
+buildClipboardEntry(const TransHeader& header, const std::optional<PayloadStorage>& storage,
+                    ReceivedFileStore& files);
 
 } // namespace TransPayload
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "common/AppFilesError.h"
 #include "common/FileError.h"
 #include "protocol/TransError.h"
-#include "storage/AppFilesError.h"
 
 #include <QString>
 

@@ -14,15 +14,15 @@ namespace {
 
 // Decodes at most maxSize, keeping the aspect ratio, so a full-screen screenshot costs
 // a fraction of its full decoded size while it sits in the history.
-QImage loadImage(const std::optional<QString>& path, const std::optional<QString>& base64,
+QImage loadImage(const std::optional<QString>& path, const std::optional<QByteArray>& bytes,
                  QSize maxSize) {
     QByteArray data;
     QBuffer buffer(&data);
     QImageReader reader;
     if (path) {
         reader.setFileName(*path);
-    } else if (base64) {
-        data = QByteArray::fromBase64(base64->toLatin1());
+    } else if (bytes) {
+        data = *bytes;
         buffer.open(QIODevice::ReadOnly);
         reader.setDevice(&buffer);
     } else {
@@ -65,8 +65,8 @@ QString ClipboardImageCache::key(const ClipboardEntry& entry) {
     if (entry.imagePath) {
         return *entry.imagePath;
     }
-    if (entry.imageDataBase64) {
-        return *entry.imageDataBase64;
+    if (entry.imageData) {
+        return QStringLiteral("image:") + entry.fingerprintOrCompute();
     }
     return QString::number(entry.id);
 }
@@ -97,8 +97,8 @@ void ClipboardImageCache::load(const ClipboardEntry& entry) {
     }
     loading_.insert(k);
     pool_.start(
-        [this, k, path = entry.imagePath, base64 = entry.imageDataBase64, maxSize = maxImageSize_] {
-            const QImage image = loadImage(path, base64, maxSize);
+        [this, k, path = entry.imagePath, bytes = entry.imageData, maxSize = maxImageSize_] {
+            const QImage image = loadImage(path, bytes, maxSize);
             // The destructor waits for this job, so `this` outlives the queued call's posting;
             // Qt drops the call if the cache is gone by the time it would run.
             QMetaObject::invokeMethod(

@@ -37,7 +37,8 @@ public:
     // The program-wide instance, owned by the application object.
     static ClipboardImageCache& shared();
 
-    // The stored image's path, else its Base64 data, else the decimal id.
+    // The stored image's path, else "image:" and the fingerprint of the bytes in memory,
+    // else the decimal id.
     static QString key(const ClipboardEntry& entry);
 
     // The cached image, if any.

@@ -27,13 +27,13 @@ constexpr int captionSpacing = 6;
 constexpr int fileIconSize = 24;
 
 // Reads the picture's header (or, with a target size, decodes it at that size) from
-// the stored file or the Base64 data. The size is the one shown, after EXIF rotation.
+// the stored file or the bytes in memory. The size is the one shown, after EXIF rotation.
 class ImageSource {
 public:
     explicit ImageSource(const ClipboardEntry& entry)
         : path_(entry.imagePath) {
-        if (!path_ && entry.imageDataBase64) {
-            data_ = QByteArray::fromBase64(entry.imageDataBase64->toLatin1());
+        if (!path_ && entry.imageData) {
+            data_ = *entry.imageData;
         }
     }
 

@@ -108,10 +108,16 @@ TEST(AppModelBleTest, TheFirstProbeOverBleSelectsItAndTextsGoBothWays) {
     ASSERT_TRUE(test::waitUntil([&] { return !model.clipboardState().history.isEmpty(); }, 15000));
     EXPECT_EQ(model.clipboardState().history[0].text, QStringLiteral("über BLE 推送"));
     EXPECT_EQ(io.content.text, QStringLiteral("über BLE 推送"));
-    auto rows = model.store()->listClipboardRecords(30);
-    ASSERT_TRUE(rows);
-    ASSERT_EQ(rows->size(), 1);
-    EXPECT_EQ(rows->front().text, QStringLiteral("über BLE 推送"));
+    QList<ClipboardRecord> rows; // written in the background
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            auto listed = model.store()->listClipboardRecords(30);
+            rows = listed ? listed.value() : QList<ClipboardRecord>();
+            return !rows.isEmpty();
+        },
+        5000));
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows.front().text, QStringLiteral("über BLE 推送"));
 
     // A text copied here goes out over BLE, many 20-byte writes, and arrives intact.
     QString copied = QStringLiteral("从这里发出 · ");

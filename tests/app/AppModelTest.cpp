@@ -122,9 +122,11 @@ TEST_F(AppModelTest, FirstProbeOverSerialKeepsSerialAndReceivedItemsLandEverywhe
     // The file is what is on the clipboard now, and both are stored.
     EXPECT_GE(io.writes, 2);
     EXPECT_EQ(io.content.kind, ClipboardKind::files);
-    auto rows = openStore()->listClipboardRecords(30);
-    ASSERT_TRUE(rows);
-    EXPECT_EQ(rows->size(), 2);
+    // The rows are written in the background.
+    EXPECT_TRUE(waitUntil([&] {
+        auto rows = openStore()->listClipboardRecords(30);
+        return rows && rows->size() == 2;
+    }));
 
     // Sending the received text back: progress, the success toast, then idle after the
     // pause, and the device gets the text intact.
@@ -353,19 +355,6 @@ TEST_F(AppModelTest, ABridgeFoundByNameIsSavedOnlyWhenTheFirstProbeComesOverIt) 
             EXPECT_TRUE(model->serial().selectedPath().isEmpty());
         }
     }
-}
-
-TEST_F(AppModelTest, PersistingSkipsTheSameContentWithinOneAndAHalfSeconds) {
-    auto model = makeModel(QString());
-    ClipboardEntry entry;
-    entry.text = QStringLiteral("twice");
-    entry.dataSize = 5;
-    entry.timestamp = clock.nowMs();
-    EXPECT_TRUE(model->persistClipboardEntry(entry));
-    clock.advance(std::chrono::milliseconds(1400));
-    EXPECT_FALSE(model->persistClipboardEntry(entry));
-    clock.advance(std::chrono::milliseconds(200));
-    EXPECT_TRUE(model->persistClipboardEntry(entry));
 }
 
 TEST_F(AppModelTest, SettingsActionsAndTheirErrors) {

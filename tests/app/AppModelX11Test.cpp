@@ -84,9 +84,13 @@ TEST(AppModelX11Test, PushedTextImageAndFileLandOnTheXClipboardAndInTheHistory) 
     EXPECT_TRUE(QString::fromUtf8(uris).contains(QUrl::fromLocalFile(received).toString()));
     EXPECT_TRUE(received.endsWith(QStringLiteral("notes.txt")));
 
-    auto rows = model.store()->listClipboardRecords(30);
-    ASSERT_TRUE(rows);
-    EXPECT_EQ(rows->size(), 3);
+    // The rows are written in the background.
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            auto rows = model.store()->listClipboardRecords(30);
+            return rows && rows->size() == 3;
+        },
+        5000));
     model.shutdown();
 }
 

@@ -25,7 +25,7 @@ TEST(EntryFromContentTest, MapsEachKind) {
     EXPECT_EQ(text.kind, ClipboardKind::text);
     EXPECT_EQ(text.text, "héllo");
     EXPECT_EQ(text.dataSize, 6);
-    EXPECT_FALSE(text.imageDataBase64 || text.imagePath);
+    EXPECT_FALSE(text.imageData || text.imagePath);
 
     const ClipboardEntry files =
         entryFromContent(contentOf(ClipboardKind::files, "/a\n/é", {"/a", "/é"}), 1, 2);
@@ -39,14 +39,14 @@ TEST(EntryFromContentTest, MapsEachKind) {
         entryFromContent(contentOf(ClipboardKind::image, "ignored", {}, jpeg), 3, 4);
     EXPECT_EQ(image.kind, ClipboardKind::image);
     EXPECT_EQ(image.text, "[截图]");
-    EXPECT_EQ(image.imageDataBase64, QString::fromLatin1(jpeg.toBase64()));
+    EXPECT_EQ(image.imageData, jpeg);
     EXPECT_FALSE(image.imagePath.has_value());
     EXPECT_EQ(image.dataSize, 8);
 }
 
 TEST(EntryFromContentTest, ImageWithoutBytesAndAbsentKind) {
     const ClipboardEntry image = entryFromContent(contentOf(ClipboardKind::image, ""), 3, 4);
-    EXPECT_EQ(image.imageDataBase64, QString(""));
+    EXPECT_EQ(image.imageData, QByteArray());
     EXPECT_EQ(image.dataSize, 0);
 
     ClipboardEntry expected;
@@ -72,7 +72,7 @@ TEST(ContentFromEntryTest, TextAndFiles) {
     EXPECT_EQ(contentFromEntry(files)->text, "two files");
 }
 
-TEST(ContentFromEntryTest, ImageTakesValidBase64ThenFileElseFails) {
+TEST(ContentFromEntryTest, ImageTakesItsBytesThenFileElseFails) {
     QTemporaryDir dir;
     const QString filePath = dir.filePath("1.png");
     {
@@ -88,15 +88,15 @@ TEST(ContentFromEntryTest, ImageTakesValidBase64ThenFileElseFails) {
 
     ClipboardEntry image;
     image.kind = ClipboardKind::image;
-    image.imageDataBase64 = "YWJj";
+    image.imageData = QByteArray("abc");
     image.imagePath = filePath;
-    auto fromBase64 = contentFromEntry(image);
-    ASSERT_TRUE(fromBase64);
-    EXPECT_EQ(*fromBase64, contentOf(ClipboardKind::image, "[截图]", {}, QByteArray("abc")));
+    auto fromBytes = contentFromEntry(image);
+    ASSERT_TRUE(fromBytes);
+    EXPECT_EQ(*fromBytes, contentOf(ClipboardKind::image, "[截图]", {}, QByteArray("abc")));
 
-    for (const std::optional<QString>& base64 :
-         {std::optional<QString>(), std::optional<QString>("YWJ"), std::optional<QString>("")}) {
-        image.imageDataBase64 = base64;
+    for (const std::optional<QByteArray>& bytes :
+         {std::optional<QByteArray>(), std::optional<QByteArray>(QByteArray())}) {
+        image.imageData = bytes;
         auto fromFile = contentFromEntry(image);
         ASSERT_TRUE(fromFile);
         EXPECT_EQ(fromFile->imagePNG, QByteArray("from file"));
@@ -105,7 +105,7 @@ TEST(ContentFromEntryTest, ImageTakesValidBase64ThenFileElseFails) {
     const std::optional<QString> noPaths[] = {std::nullopt, QString(""), dir.filePath("gone.png"),
                                               emptyPath, dir.path()};
     for (const auto& path : noPaths) {
-        image.imageDataBase64 = "!!!!";
+        image.imageData = QByteArray();
         image.imagePath = path;
         auto failed = contentFromEntry(image);
         ASSERT_FALSE(failed);

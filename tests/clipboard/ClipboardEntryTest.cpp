@@ -1,11 +1,8 @@
 #include "clipboard/ClipboardEntry.h"
 
 #include "clipboard/ClipboardRecord.h"
-#include "clipboard/StrictBase64.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -38,11 +35,11 @@ ClipboardEntry filesEntry(const QStringList& files) {
     return e;
 }
 
-ClipboardEntry imageEntry(std::optional<QString> base64, std::optional<QString> path) {
+ClipboardEntry imageEntry(std::optional<QByteArray> bytes, std::optional<QString> path) {
     ClipboardEntry e;
     e.kind = ClipboardKind::image;
     e.text = QStringLiteral("[截图]");
-    e.imageDataBase64 = base64;
+    e.imageData = bytes;
     e.imagePath = path;
     return e;
 }
@@ -67,64 +64,46 @@ TEST(ClipboardKindTest, RawValuesAreExactAndRoundTrip) {
     }
 }
 
-TEST(StrictBase64Test, AcceptsOnlyPaddedSingleLineStandardBase64) {
-    EXPECT_EQ(decodeBase64Strict(""), QByteArray());
-    EXPECT_EQ(decodeBase64Strict("YWJj"), QByteArray("abc"));
-    EXPECT_EQ(decodeBase64Strict("YWI="), QByteArray("ab"));
-    EXPECT_EQ(decodeBase64Strict("+/8="), QByteArray("\xfb\xff"));
-    for (const QString& bad :
-         {QStringLiteral("YWI"), QStringLiteral("Y"), QStringLiteral("YW I="),
-          QStringLiteral("YWJj\n"), QStringLiteral("YWJj\r\nYWJj"), QStringLiteral(" YWJj"),
-          QStringLiteral("-_8="), QStringLiteral("YQ="), QStringLiteral("Y==="),
-          QStringLiteral("===="), QStringLiteral("YQ==YQ=="), QStringLiteral("YWJ\u00e9"),
-          QStringLiteral("YWJ\u20ac")}) {
-        EXPECT_FALSE(decodeBase64Strict(bad).has_value()) << bad.toStdString();
-    }
-}
-
 TEST(ClipboardEntryFingerprintTest, TextAndFilesHashTheirTaggedUtf8) {
-    EXPECT_EQ(textEntry("abc").fingerprint(), shaTextAbc);
-    EXPECT_EQ(textEntry("").fingerprint(), shaTextEmpty);
-    EXPECT_EQ(filesEntry({}).fingerprint(), shaFiles);
-    EXPECT_EQ(filesEntry({"/a", "/b"}).fingerprint(), shaFilesAB);
+    EXPECT_EQ(textEntry("abc").computeFingerprint(), shaTextAbc);
+    EXPECT_EQ(textEntry("").computeFingerprint(), shaTextEmpty);
+    EXPECT_EQ(filesEntry({}).computeFingerprint(), shaFiles);
+    EXPECT_EQ(filesEntry({"/a", "/b"}).computeFingerprint(), shaFilesAB);
     // The text of a files entry plays no part.
     ClipboardEntry relabelled = filesEntry({"/a", "/b"});
     relabelled.text = "something else";
-    EXPECT_EQ(relabelled.fingerprint(), shaFilesAB);
+    EXPECT_EQ(relabelled.computeFingerprint(), shaFilesAB);
 }
 
-TEST(ClipboardEntryFingerprintTest, ImageFallsBackFromBase64ToFileToLabelOnly) {
+TEST(ClipboardEntryFingerprintTest, ImageFallsBackFromBytesToFileToLabelOnly) {
     QTemporaryDir dir;
     const QString abcFile = writeFile(dir, "abc.png", "abc");
     const QString emptyFile = writeFile(dir, "empty.png", "");
 
-    EXPECT_EQ(imageEntry("YWJj", std::nullopt).fingerprint(), shaImageAbc);
-    EXPECT_EQ(imageEntry("YWJj", emptyFile).fingerprint(), shaImageAbc);
-    EXPECT_EQ(imageEntry(std::nullopt, abcFile).fingerprint(), shaImageAbc);
-    EXPECT_EQ(imageEntry("", abcFile).fingerprint(), shaImageAbc);
-    EXPECT_EQ(imageEntry("not base64!", abcFile).fingerprint(), shaImageAbc);
+    EXPECT_EQ(imageEntry(QByteArray("abc"), std::nullopt).computeFingerprint(), shaImageAbc);
+    EXPECT_EQ(imageEntry(QByteArray("abc"), emptyFile).computeFingerprint(), shaImageAbc);
+    EXPECT_EQ(imageEntry(std::nullopt, abcFile).computeFingerprint(), shaImageAbc);
+    EXPECT_EQ(imageEntry(QByteArray(), abcFile).computeFingerprint(), shaImageAbc);
 
-    EXPECT_EQ(imageEntry("", std::nullopt).fingerprint(), shaImageOnly);
-    EXPECT_EQ(imageEntry("YWJ", std::nullopt).fingerprint(), shaImageOnly);
-    EXPECT_EQ(imageEntry("YWJj\n", std::nullopt).fingerprint(), shaImageOnly);
-    EXPECT_EQ(imageEntry(std::nullopt, "").fingerprint(), shaImageOnly);
-    EXPECT_EQ(imageEntry(std::nullopt, emptyFile).fingerprint(), shaImageOnly);
-    EXPECT_EQ(imageEntry(std::nullopt, dir.filePath("missing.png")).fingerprint(), shaImageOnly);
-    EXPECT_EQ(imageEntry(std::nullopt, dir.path()).fingerprint(), shaImageOnly);
+    EXPECT_EQ(imageEntry(QByteArray(), std::nullopt).computeFingerprint(), shaImageOnly);
+    EXPECT_EQ(imageEntry(std::nullopt, "").computeFingerprint(), shaImageOnly);
+    EXPECT_EQ(imageEntry(std::nullopt, emptyFile).computeFingerprint(), shaImageOnly);
+    EXPECT_EQ(imageEntry(std::nullopt, dir.filePath("missing.png")).computeFingerprint(),
+              shaImageOnly);
+    EXPECT_EQ(imageEntry(std::nullopt, dir.path()).computeFingerprint(), shaImageOnly);
 }
 
-TEST(ClipboardEntryFingerprintTest, LargeImageFileMatchesItsBase64) {
+TEST(ClipboardEntryFingerprintTest, LargeImageFileMatchesItsBytes) {
     QTemporaryDir dir;
     QByteArray big(3 * 1024 * 1024 + 17, Qt::Uninitialized);
     for (qsizetype i = 0; i < big.size(); ++i) {
         big[i] = char((i * 31) >> 3);
     }
     const QString path = writeFile(dir, "big.png", big);
-    const QString fromBase64 =
-        imageEntry(QString::fromLatin1(big.toBase64()), std::nullopt).fingerprint();
-    EXPECT_EQ(imageEntry(std::nullopt, path).fingerprint(), fromBase64);
-    EXPECT_EQ(recordFingerprint({0, "image", "[截图]", "", path, 0}), fromBase64);
-    EXPECT_NE(fromBase64, shaImageOnly);
+    const QString inMemory = imageEntry(big, std::nullopt).computeFingerprint();
+    EXPECT_EQ(imageEntry(std::nullopt, path).computeFingerprint(), inMemory);
+    EXPECT_EQ(recordFingerprint({0, "image", "[截图]", "", path, 0}), inMemory);
+    EXPECT_NE(inMemory, shaImageOnly);
 }
 
 TEST(RecordFingerprintTest, FollowsTheKindText) {
@@ -146,12 +125,12 @@ TEST(RecordFingerprintTest, FollowsTheKindText) {
     EXPECT_EQ(recordFingerprint({0, "image", "[截图]", "", dir.filePath("gone"), 0}), shaImageOnly);
 }
 
-TEST(RecordFingerprintTest, RecordOfTheSameImageMatchesTheBase64Entry) {
+TEST(RecordFingerprintTest, RecordOfTheSameImageMatchesTheInMemoryEntry) {
     QTemporaryDir dir;
     const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
     const QString path = writeFile(dir, "1.png", png);
-    const ClipboardEntry entry = imageEntry(QString::fromLatin1(png.toBase64()), std::nullopt);
-    EXPECT_EQ(recordFingerprint({0, "image", "[截图]", "", path, 0}), entry.fingerprint());
+    const ClipboardEntry entry = imageEntry(png, std::nullopt);
+    EXPECT_EQ(recordFingerprint({0, "image", "[截图]", "", path, 0}), entry.computeFingerprint());
 }
 
 TEST(ClipboardEntrySizeTest, CountsUtf8BytesOfTextAndPathNames) {
@@ -163,12 +142,11 @@ TEST(ClipboardEntrySizeTest, CountsUtf8BytesOfTextAndPathNames) {
     EXPECT_EQ(ClipboardEntry::computeDataSize(filesEntry({})), 0);
 }
 
-TEST(ClipboardEntrySizeTest, ImageCountsDecodedBytesElseFileSize) {
+TEST(ClipboardEntrySizeTest, ImageCountsItsBytesElseFileSize) {
     QTemporaryDir dir;
     const QString fiveBytes = writeFile(dir, "five.png", "12345");
-    EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry("YWJj", fiveBytes)), 3);
-    EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry("", fiveBytes)), 0);
-    EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry("bad", fiveBytes)), 5);
+    EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry(QByteArray("abc"), fiveBytes)), 3);
+    EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry(QByteArray(), fiveBytes)), 0);
     EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry(std::nullopt, fiveBytes)), 5);
     EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry(std::nullopt, dir.filePath("no"))), 0);
     EXPECT_EQ(ClipboardEntry::computeDataSize(imageEntry(std::nullopt, std::nullopt)), 0);
@@ -183,52 +161,4 @@ TEST(FilesJsonTest, EncodesEmptyListAsEmptyTextAndRoundTrips) {
     EXPECT_FALSE(decodeFilesJSON("[\"/a\"").has_value());
     EXPECT_FALSE(decodeFilesJSON("[null]").has_value());
     EXPECT_FALSE(decodeFilesJSON("\"/a\"").has_value());
-}
-
-TEST(ClipboardEntryJsonTest, RoundTripsAndWritesOptionalKeysOnlyWhenPresent) {
-    ClipboardEntry plain = textEntry("hello");
-    plain.id = 42;
-    plain.dataSize = 5;
-    plain.timestamp = (qint64(1) << 60) + 1; // beyond double precision
-    const QJsonObject json = plain.toJson();
-    EXPECT_EQ(json.keys(), QStringList({"dataSize", "files", "id", "kind", "text", "timestamp"}));
-    const QByteArray text = QJsonDocument(json).toJson();
-    EXPECT_EQ(ClipboardEntry::fromJson(QJsonDocument::fromJson(text).object()), plain);
-
-    ClipboardEntry image = imageEntry("YWJj", "/x/1.png");
-    image.id = -3;
-    EXPECT_EQ(image.toJson().value("imageDataBase64").toString(), "YWJj");
-    EXPECT_EQ(image.toJson().value("imagePath").toString(), "/x/1.png");
-    EXPECT_EQ(ClipboardEntry::fromJson(image.toJson()), image);
-    EXPECT_EQ(ClipboardEntry::fromJson(filesEntry({"/a", "/b"}).toJson()),
-              filesEntry({"/a", "/b"}));
-    EXPECT_EQ(ClipboardEntry::fromJson(ClipboardEntry().toJson()), ClipboardEntry());
-}
-
-TEST(ClipboardEntryJsonTest, RefusesMissingOrMistypedKeys) {
-    const QJsonObject good = imageEntry("YWJj", "/p").toJson();
-    for (const char* key : {"id", "kind", "text", "files", "dataSize", "timestamp"}) {
-        QJsonObject missing = good;
-        missing.remove(key);
-        EXPECT_FALSE(ClipboardEntry::fromJson(missing).has_value()) << key;
-    }
-    const std::pair<const char*, QJsonValue> mistyped[] = {
-        {"id", "1"},          {"id", 1.5},
-        {"timestamp", 1e300}, {"kind", "picture"},
-        {"kind", 2},          {"text", QJsonValue::Null},
-        {"files", "/a"},      {"files", QJsonArray{"/a", 1}},
-        {"imagePath", 7},     {"imageDataBase64", QJsonArray()},
-    };
-    for (const auto& [key, value] : mistyped) {
-        QJsonObject bad = good;
-        bad.insert(key, value);
-        EXPECT_FALSE(ClipboardEntry::fromJson(bad).has_value()) << key;
-    }
-    QJsonObject nulls = good;
-    nulls.insert("imagePath", QJsonValue::Null);
-    nulls.remove("imageDataBase64");
-    const auto read = ClipboardEntry::fromJson(nulls);
-    ASSERT_TRUE(read.has_value());
-    EXPECT_FALSE(read->imagePath.has_value());
-    EXPECT_FALSE(read->imageDataBase64.has_value());
 }

@@ -38,14 +38,43 @@ ClipboardEntry textEntry(qint64 id, const QString& text) {
 
 class ClipboardManagerTest : public ::testing::Test {
 protected:
-    void start(ClipboardManager::Load load = {}, bool loadAsync = false) {
+    using Load = std::function<QList<ClipboardEntry>()>;
+
+    // The stored history comes in as the application hands it over: read before the
+    // start, or read in the background and handed over on the main thread later.
+    void start(Load load = {}, bool loadAsync = false) {
+        if (load && !loadAsync) {
+            manager.historyLoaded(load());
+        }
         manager.start([this] { ++changes; },
-                      [this](const ClipboardEntry& entry) -> std::optional<qint64> {
+                      [this](const ClipboardEntry& entry) {
                           persisted.append(entry);
-                          return persistID;
-                      },
-                      std::move(load), loadAsync);
+                          if (persistID) {
+                              manager.noteStored(entry.id, *persistID);
+                          }
+                      });
+        if (load && loadAsync) {
+            runInBackground([this, load] {
+                QList<ClipboardEntry> entries = load();
+                QMetaObject::invokeMethod(
+                    &manager, [this, entries] { manager.historyLoaded(entries); },
+                    Qt::QueuedConnection);
+            });
+        }
         timers.advance(100ms); // the start-up capture
+    }
+    void runInBackground(std::function<void()> job) {
+        switch (background) {
+        case Background::inlined:
+            job();
+            break;
+        case Background::deferred:
+            deferredJobs.push_back(std::move(job));
+            break;
+        case Background::threads:
+            QThreadPool::globalInstance()->start(std::move(job));
+            break;
+        }
     }
     // Another program copies; the next poll and the capture delay pass.
     void copyText(const QString& text) {
@@ -61,17 +90,7 @@ protected:
     std::vector<std::function<void()>> deferredJobs;
     ClipboardManager manager{io, timers, [this](const QString& line) { logLines.append(line); },
                              [this](std::function<void()> job) {
-                                 switch (background) {
-                                 case Background::inlined:
-                                     job();
-                                     break;
-                                 case Background::deferred:
-                                     deferredJobs.push_back(std::move(job));
-                                     break;
-                                 case Background::threads:
-                                     QThreadPool::globalInstance()->start(std::move(job));
-                                     break;
-                                 }
+                                 runInBackground(std::move(job));
                              }};
     QList<ClipboardEntry> persisted;
     std::optional<qint64> persistID;
@@ -97,7 +116,7 @@ TEST_F(ClipboardManagerTest, RecordsEachNewCopyOnceNewestFirstAndKeepsThirty) {
     for (int i = 0; i < 40; ++i) {
         copyText(QString::number(i));
     }
-    ASSERT_EQ(manager.state().history.size(), ClipboardManager::maxHistory);
+    ASSERT_EQ(manager.state().history.size(), historyCapacity);
     EXPECT_EQ(manager.state().history.front().text, "39");
     EXPECT_EQ(manager.state().history.back().text, "10");
 }
@@ -159,8 +178,9 @@ TEST_F(ClipboardManagerTest, ImagesPreparedInTheBackgroundKeepTheirPlace) {
     deferredJobs.front()();
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(texts(manager.state()), (QStringList{"copied after the screenshot", "[截图]"}));
-    EXPECT_EQ(manager.state().history.back().fingerprint(),
-              ClipboardConversions::entryFromContent(imageContent(screenshot), 0, 0).fingerprint());
+    EXPECT_EQ(manager.state().history.back().computeFingerprint(),
+              ClipboardConversions::entryFromContent(imageContent(screenshot), 0, 0)
+                  .computeFingerprint());
 
     // A change made through the manager comes after a capture still in preparation.
     io.copy(imageContent(screenshot + "2"));

@@ -3,6 +3,7 @@
 #include "bluetooth/BLEUUIDs.h"
 #include "protocol/FrameType.h"
 #include "protocol/ProtocolWire.h"
+#include "storage/DataDirectoryFiles.h"
 #include "support/ScriptedBluetoothCentral.h"
 
 #include <QTest>
@@ -32,7 +33,8 @@ protected:
             std::make_unique<BluetoothService>(std::move(owned), BluetoothService::Callbacks{});
         auto trans = std::make_shared<TransHandler>(
             [](const QString&) {}, [](const QString&) {},
-            [](const ClipboardEntry&) -> Status<QString> { return Done{}; });
+            [](const ClipboardEntry&) -> Status<QString> { return Done{}; },
+            std::make_shared<DataDirectoryFiles>(DataDirectory::standard()));
         router_ = std::make_unique<LinkFrameRouter>(
             std::make_shared<SerialProtocolRouter>(
                 trans, std::make_shared<PeripheralHandler>([](const QString&) {})),

@@ -2,6 +2,7 @@
 
 #include "protocol/FrameType.h"
 #include "protocol/ProtocolWire.h"
+#include "storage/DataDirectoryFiles.h"
 
 #include <QTest>
 
@@ -54,7 +55,8 @@ private:
 TEST(LinkFrameRouterTest, FramesOfBothLinksAreHandledInTurnAndAnsweredOnTheirOwnLink) {
     auto trans = std::make_shared<TransHandler>(
         [](const QString&) {}, [](const QString&) {},
-        [](const ClipboardEntry&) -> Status<QString> { return Done{}; });
+        [](const ClipboardEntry&) -> Status<QString> { return Done{}; },
+        std::make_shared<DataDirectoryFiles>(DataDirectory::standard()));
     auto peripheral = std::make_shared<PeripheralHandler>([](const QString&) {});
     std::mutex lock;
     QList<std::pair<LinkKind, bool>> echoes; // the source, and whether on the queue

@@ -10,6 +10,7 @@
 #include "protocol/PeripheralHandler.h"
 #include "protocol/ProtocolWire.h"
 #include "serial/SerialDiagnostics.h"
+#include "storage/DataDirectoryFiles.h"
 #include "support/TranslatedLocale.h"
 #include "trans/SerialProtocolRouter.h"
 #include "trans/TransHandler.h"
@@ -55,7 +56,8 @@ protected:
         ASSERT_TRUE(port_.plug());
         trans_ = std::make_shared<TransHandler>(
             [](const QString&) {}, [](const QString&) {},
-            [](const ClipboardEntry&) -> Status<QString> { return Done{}; });
+            [](const ClipboardEntry&) -> Status<QString> { return Done{}; },
+            std::make_shared<DataDirectoryFiles>(DataDirectory::standard()));
         peripheral_ = std::make_shared<PeripheralHandler>([](const QString&) {},
                                                           [this] {
                                                               ++echoes_;

@@ -21,12 +21,12 @@ protected:
     }
 };
 
-ClipboardEntry imageEntry(std::optional<QString> base64, std::optional<QString> path) {
+ClipboardEntry imageEntry(std::optional<QByteArray> bytes, std::optional<QString> path) {
     ClipboardEntry e;
     e.id = 5;
     e.kind = ClipboardKind::image;
     e.text = "[截图]";
-    e.imageDataBase64 = base64;
+    e.imageData = bytes;
     e.imagePath = path;
     e.timestamp = 1700000000123;
     return e;
@@ -40,10 +40,11 @@ TEST_F(ClipboardRecordMappingTest, TextAndFilesRoundTrip) {
     text.text = "héllo";
     text.dataSize = 6;
     text.timestamp = 1700000000000;
-    auto record = recordFromEntry(text);
+    text.fingerprint = text.computeFingerprint();
+    auto record = recordFromEntry(text, DataDirectory::standard());
     ASSERT_TRUE(record);
     EXPECT_EQ(*record, (ClipboardRecord{0, "text", "héllo", "", "", 1700000000000}));
-    EXPECT_EQ(recordFingerprint(*record), text.fingerprint());
+    EXPECT_EQ(recordFingerprint(*record), text.computeFingerprint());
     record->id = 11;
     EXPECT_EQ(entryFromRecord(*record), text);
 
@@ -54,19 +55,20 @@ TEST_F(ClipboardRecordMappingTest, TextAndFilesRoundTrip) {
     files.text = files.files.join('\n');
     files.dataSize = ClipboardEntry::computeDataSize(files);
     files.timestamp = 42;
-    auto filesRecord = recordFromEntry(files);
+    files.fingerprint = files.computeFingerprint();
+    auto filesRecord = recordFromEntry(files, DataDirectory::standard());
     ASSERT_TRUE(filesRecord);
     EXPECT_EQ(filesRecord->kind, "files");
     EXPECT_EQ(decodeFilesJSON(filesRecord->filesJSON), files.files);
-    EXPECT_EQ(recordFingerprint(*filesRecord), files.fingerprint());
+    EXPECT_EQ(recordFingerprint(*filesRecord), files.computeFingerprint());
     filesRecord->id = 12;
     EXPECT_EQ(entryFromRecord(*filesRecord), files);
 }
 
-TEST_F(ClipboardRecordMappingTest, Base64ImageIsSavedAndFingerprintsTheSame) {
+TEST_F(ClipboardRecordMappingTest, ImageInMemoryIsSavedAndFingerprintsTheSame) {
     const QByteArray png("\x89PNG\r\n\x1a\nrest", 12);
-    const ClipboardEntry entry = imageEntry(QString::fromLatin1(png.toBase64()), std::nullopt);
-    auto record = recordFromEntry(entry);
+    const ClipboardEntry entry = imageEntry(png, std::nullopt);
+    auto record = recordFromEntry(entry, DataDirectory::standard());
     ASSERT_TRUE(record);
     EXPECT_EQ(record->kind, "image");
     EXPECT_EQ(record->text, "[截图]");
@@ -76,28 +78,27 @@ TEST_F(ClipboardRecordMappingTest, Base64ImageIsSavedAndFingerprintsTheSame) {
     QFile stored(record->imagePath);
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
     EXPECT_EQ(stored.readAll(), png);
-    EXPECT_EQ(recordFingerprint(*record), entry.fingerprint());
+    EXPECT_EQ(recordFingerprint(*record), entry.computeFingerprint());
 
     const ClipboardEntry loaded = entryFromRecord(*record);
     EXPECT_EQ(loaded.kind, ClipboardKind::image);
-    EXPECT_FALSE(loaded.imageDataBase64.has_value());
+    EXPECT_FALSE(loaded.imageData.has_value());
     EXPECT_EQ(loaded.imagePath, record->imagePath);
     EXPECT_EQ(loaded.dataSize, png.size());
-    EXPECT_EQ(loaded.fingerprint(), entry.fingerprint());
+    EXPECT_EQ(loaded.fingerprint, entry.computeFingerprint());
 }
 
 TEST_F(ClipboardRecordMappingTest, ImageWithPathOrWithoutUsableDataSavesNothing) {
-    auto withPath = recordFromEntry(imageEntry("YWJj", "/kept/1.png"));
+    auto withPath =
+        recordFromEntry(imageEntry(QByteArray("abc"), "/kept/1.png"), DataDirectory::standard());
     ASSERT_TRUE(withPath);
     EXPECT_EQ(withPath->imagePath, "/kept/1.png");
 
-    for (const QString& unusable : {QString("YWJ"), QString("YWJj\n"), QString("")}) {
-        const ClipboardEntry entry = imageEntry(unusable, std::nullopt);
-        auto record = recordFromEntry(entry);
-        ASSERT_TRUE(record);
-        EXPECT_EQ(record->imagePath, "");
-        EXPECT_EQ(recordFingerprint(*record), entry.fingerprint());
-    }
+    const ClipboardEntry empty = imageEntry(QByteArray(), std::nullopt);
+    auto record = recordFromEntry(empty, DataDirectory::standard());
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->imagePath, "");
+    EXPECT_EQ(recordFingerprint(*record), empty.computeFingerprint());
     EXPECT_TRUE(storedImages().isEmpty());
 }
 
@@ -106,7 +107,8 @@ TEST_F(ClipboardRecordMappingTest, ImageSaveFailurePropagates) {
     QFile blocker(dataDir() + "/clipboard_images");
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    auto record = recordFromEntry(imageEntry("YWJj", std::nullopt));
+    auto record =
+        recordFromEntry(imageEntry(QByteArray("abc"), std::nullopt), DataDirectory::standard());
     ASSERT_FALSE(record);
     EXPECT_EQ(record.error().code(), AppFilesError::Code::fileSystem);
 }

@@ -8,6 +8,7 @@
 #include "platform/linux/PosixSerialPortIO.h"
 #include "protocol/PeripheralHandler.h"
 #include "serial/SerialPortSession.h"
+#include "storage/DataDirectoryFiles.h"
 #include "trans/SerialProtocolRouter.h"
 #include "trans/TransHandler.h"
 #include "trans/TransSender.h"
@@ -29,7 +30,8 @@ public:
                   delivered_.append(entry);
                   changed_.notify_all();
                   return Done{};
-              }))
+              },
+              std::make_shared<DataDirectoryFiles>(DataDirectory::standard())))
         , peripheral_(std::make_shared<PeripheralHandler>([](const QString&) {},
                                                           [this] {
                                                               std::lock_guard lock(mutex_);

@@ -1,6 +1,7 @@
 #include "trans/SerialProtocolRouter.h"
 
 #include "TransTestFrames.h"
+#include "storage/DataDirectoryFiles.h"
 #include "storage/TemporaryDataHome.h"
 #include "trans/TransPayload.h"
 
@@ -28,7 +29,8 @@ protected:
             [this](const ClipboardEntry& entry) -> Status<QString> {
                 received_.append(entry);
                 return Done{};
-            });
+            },
+            std::make_shared<DataDirectoryFiles>(DataDirectory::standard()));
         peripheral_ = std::make_shared<PeripheralHandler>(
             [this](const QString& line) { echoLines_.append(line); }, [this] { ++echoes_; });
         sender_ = std::make_shared<TransSender>(
@@ -101,7 +103,8 @@ TEST_F(SerialProtocolRouterTest, RunningSendTakesEveryTransFrame) {
                         [&](const ClipboardEntry& entry) -> Status<QString> {
                             atDevice.append(entry);
                             return Done{};
-                        });
+                        },
+                        std::make_shared<DataDirectoryFiles>(DataDirectory::standard()));
     int written = 0;
     QList<QByteArray> leaked;
     const auto writer = [&](const QByteArray& frame) -> Status<TransSender::WriteError> {

@@ -1,12 +1,14 @@
 #include "trans/TransHandler.h"
 
 #include "TransTestFrames.h"
+#include "storage/DataDirectoryFiles.h"
 #include "storage/TemporaryDataHome.h"
 
 #include <QDate>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -37,7 +39,8 @@ protected:
                     return fail(*deliverFailure_);
                 }
                 return Done{};
-            });
+            },
+            std::make_shared<DataDirectoryFiles>(DataDirectory::standard()));
     }
 
     QList<QByteArray> send(const QByteArray& frame) { return handler_->handleFrame(frame); }

@@ -6,6 +6,7 @@
 #include "protocol/PeripheralHandler.h"
 #include "protocol/ProtocolWire.h"
 #include "protocol/TransWire.h"
+#include "storage/DataDirectoryFiles.h"
 #include "storage/TemporaryDataHome.h"
 #include "support/TestData.h"
 #include "trans/SerialProtocolRouter.h"
@@ -123,16 +124,19 @@ protected:
                 logs.append(prefix + line);
             };
         };
-        device = std::make_shared<TransHandler>(logTo("DEV "), logTo("DEV WRN "),
-                                                [this](const ClipboardEntry& entry) {
-                                                    std::lock_guard guard(logMutex);
-                                                    delivered.append(entry);
-                                                    return Status<QString>(Done{});
-                                                });
+        device = std::make_shared<TransHandler>(
+            logTo("DEV "), logTo("DEV WRN "),
+            [this](const ClipboardEntry& entry) {
+                std::lock_guard guard(logMutex);
+                delivered.append(entry);
+                return Status<QString>(Done{});
+            },
+            std::make_shared<DataDirectoryFiles>(DataDirectory::standard()));
         // The client's own receiver only answers the device's transfers; none happen here.
         clientReceiver = std::make_shared<TransHandler>(
             logTo("RCV "), logTo("RCV WRN "),
-            [](const ClipboardEntry&) { return Status<QString>(Done{}); });
+            [](const ClipboardEntry&) { return Status<QString>(Done{}); },
+            std::make_shared<DataDirectoryFiles>(DataDirectory::standard()));
         sender = std::make_shared<TransSender>(logTo("SND "), TransSenderTimings{0ms, 1000ms});
         router = std::make_unique<SerialProtocolRouter>(
             clientReceiver, std::make_shared<PeripheralHandler>(logTo("PER ")), sender);

@@ -1,6 +1,7 @@
 #include "trans/TransPayload.h"
 
 #include "protocol/TransWire.h"
+#include "storage/DataDirectoryFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -15,6 +16,7 @@ namespace {
 
 class TransPayloadTest : public ::testing::Test {
 protected:
+    DataDirectoryFiles files_{DataDirectory::standard()};
     void SetUp() override {
         ASSERT_TRUE(dataHome_.isValid());
         qputenv("XDG_DATA_HOME", dataHome_.path().toUtf8());
@@ -35,11 +37,11 @@ protected:
         return e;
     }
 
-    static ClipboardEntry imageEntry(std::optional<QString> base64, std::optional<QString> path) {
+    static ClipboardEntry imageEntry(std::optional<QByteArray> bytes, std::optional<QString> path) {
         ClipboardEntry e;
         e.kind = ClipboardKind::image;
         e.text = QStringLiteral("[截图]");
-        e.imageDataBase64 = std::move(base64);
+        e.imageData = std::move(bytes);
         e.imagePath = std::move(path);
         return e;
     }
@@ -103,19 +105,16 @@ TEST_F(TransPayloadTest, ImageSourcesInOrder) {
     const QString path = writeFile("shot.png", fileBytes);
     const QByteArray memoryBytes = "\x89PNG memory";
 
-    // Valid Base64 wins and the file is not needed at all.
-    auto both = TransPayload::imageJob(
-        imageEntry(QString::fromLatin1(memoryBytes.toBase64()), work_.filePath("missing.png")));
+    // Bytes in memory win and the file is not needed at all.
+    auto both = TransPayload::imageJob(imageEntry(memoryBytes, work_.filePath("missing.png")));
     ASSERT_TRUE(both.ok());
     EXPECT_EQ(both->payload, memoryBytes);
     EXPECT_EQ(both->dataType, 1);
 
-    // Undecodable or empty Base64 falls back to the (trimmed) file.
-    for (const QString& bad : {QStringLiteral("not base64!"), QString()}) {
-        auto fallback = TransPayload::imageJob(imageEntry(bad, "  " + path + "\n"));
-        ASSERT_TRUE(fallback.ok());
-        EXPECT_EQ(fallback->payload, fileBytes);
-    }
+    // No bytes in memory: the (trimmed) file.
+    auto fallback = TransPayload::imageJob(imageEntry(QByteArray(), "  " + path + "\n"));
+    ASSERT_TRUE(fallback.ok());
+    EXPECT_EQ(fallback->payload, fileBytes);
 
     EXPECT_EQ(codeOf(TransPayload::imageJob(imageEntry(std::nullopt, std::nullopt)).error()),
               TransError::Code::emptyPayload);
@@ -134,9 +133,9 @@ TEST_F(TransPayloadTest, ImageSizeLimit) {
     const QString big = writeFile("big.png", QByteArray(0xA00001, 'x'));
     EXPECT_EQ(codeOf(TransPayload::imageJob(imageEntry(std::nullopt, big)).error()),
               TransError::Code::transferTooLarge);
-    const QString base64 = QString::fromLatin1(QByteArray(0xA00001, 'y').toBase64());
-    EXPECT_EQ(codeOf(TransPayload::imageJob(imageEntry(base64, std::nullopt)).error()),
-              TransError::Code::transferTooLarge);
+    EXPECT_EQ(
+        codeOf(TransPayload::imageJob(imageEntry(QByteArray(0xA00001, 'y'), std::nullopt)).error()),
+        TransError::Code::transferTooLarge);
     // imageBytes itself has no limit.
     EXPECT_EQ(TransPayload::imageBytes(imageEntry(std::nullopt, big))->size(), 0xA00001);
 }
@@ -187,20 +186,24 @@ TEST_F(TransPayloadTest, UnreadableFilePassesTheSystemErrorOn) {
 
 TEST_F(TransPayloadTest, ReceivedText) {
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
-    const auto entry = TransPayload::buildClipboardEntry(
-        headerFor(0, 6), PayloadStorage{PayloadStorage::Memory{"\xE4\xB8\xAD"
-                                                               "abc"}});
+    const auto entry =
+        TransPayload::buildClipboardEntry(headerFor(0, 6),
+                                          PayloadStorage{PayloadStorage::Memory{"\xE4\xB8\xAD"
+                                                                                "abc"}},
+                                          files_);
     ASSERT_TRUE(entry.ok());
     EXPECT_EQ(entry->kind, ClipboardKind::text);
     EXPECT_EQ(entry->text, "中abc");
     EXPECT_EQ(entry->dataSize, 6);
     EXPECT_EQ(entry->id, 0);
     EXPECT_GE(entry->timestamp, before);
-    EXPECT_FALSE(entry->imagePath || entry->imageDataBase64);
+    EXPECT_FALSE(entry->imagePath || entry->imageData);
 
-    const auto invalid = TransPayload::buildClipboardEntry(
-        headerFor(0, 3), PayloadStorage{PayloadStorage::Memory{"a\xFF"
-                                                               "b"}});
+    const auto invalid =
+        TransPayload::buildClipboardEntry(headerFor(0, 3),
+                                          PayloadStorage{PayloadStorage::Memory{"a\xFF"
+                                                                                "b"}},
+                                          files_);
     ASSERT_TRUE(invalid.ok());
     EXPECT_TRUE(invalid->text.isEmpty());
     EXPECT_EQ(invalid->dataSize, 3);
@@ -209,7 +212,7 @@ TEST_F(TransPayloadTest, ReceivedText) {
 TEST_F(TransPayloadTest, ReceivedImageIsStoredAsAFile) {
     const QByteArray png = "\x89PNG\r\n\x1A\n....";
     const auto entry = TransPayload::buildClipboardEntry(
-        headerFor(1, png.size()), PayloadStorage{PayloadStorage::Memory{png}});
+        headerFor(1, png.size()), PayloadStorage{PayloadStorage::Memory{png}}, files_);
     ASSERT_TRUE(entry.ok());
     EXPECT_EQ(entry->kind, ClipboardKind::image);
     EXPECT_EQ(entry->text, "[截图]");
@@ -227,7 +230,7 @@ TEST_F(TransPayloadTest, ImageStoreFailurePassesThrough) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     const auto entry = TransPayload::buildClipboardEntry(
-        headerFor(1, 3), PayloadStorage{PayloadStorage::Memory{"png"}});
+        headerFor(1, 3), PayloadStorage{PayloadStorage::Memory{"png"}}, files_);
     ASSERT_FALSE(entry.ok());
     EXPECT_EQ(entry.error().transError(), nullptr);
 }
@@ -235,7 +238,7 @@ TEST_F(TransPayloadTest, ImageStoreFailurePassesThrough) {
 TEST_F(TransPayloadTest, ReceivedFileKeepsItsPath) {
     const QString path = writeFile("big.bin", QByteArray(10, 'z'));
     const auto entry = TransPayload::buildClipboardEntry(
-        headerFor(2, 10), PayloadStorage{PayloadStorage::File{path, nullptr, 10}});
+        headerFor(2, 10), PayloadStorage{PayloadStorage::File{path, nullptr, 10}}, files_);
     ASSERT_TRUE(entry.ok());
     EXPECT_EQ(entry->kind, ClipboardKind::files);
     EXPECT_EQ(entry->text, path);
@@ -256,11 +259,11 @@ TEST_F(TransPayloadTest, PayloadInTheWrongFormOrOfUnknownType) {
                                                                         {2, memory},
                                                                         {2, pending},
                                                                         {2, std::nullopt}}) {
-        const auto entry = TransPayload::buildClipboardEntry(headerFor(type, 5), storage);
+        const auto entry = TransPayload::buildClipboardEntry(headerFor(type, 5), storage, files_);
         ASSERT_FALSE(entry.ok());
         EXPECT_EQ(codeOf(entry.error()), TransError::Code::emptyPayload) << "type " << type;
     }
-    const auto unknown = TransPayload::buildClipboardEntry(headerFor(7, 5), memory);
+    const auto unknown = TransPayload::buildClipboardEntry(headerFor(7, 5), memory, files_);
     ASSERT_FALSE(unknown.ok());
     EXPECT_EQ(unknown.error().description(), "传输失败: unsupported data_type=7");
 }

@@ -33,7 +33,9 @@ protected:
                 entry.text = text;
                 entry.timestamp = 1;
                 entry.dataSize = ClipboardEntry::computeDataSize(entry);
-                ClipboardRecord record = ClipboardRecordMapping::recordFromEntry(entry).value();
+                ClipboardRecord record =
+                    ClipboardRecordMapping::recordFromEntry(entry, DataDirectory::standard())
+                        .value();
                 ASSERT_TRUE(bool(store.value()->addClipboardRecord(record)));
             }
         }

@@ -240,21 +240,21 @@ TEST_F(ClipboardPanelViewTest, ThumbnailsLoadOnceAndFailedKeysAreNotRetried) {
 
 TEST(ClipboardImageCacheTest, KeysByPathThenDataThenIdAndDecodesSmall) {
     ClipboardEntry entry = imageEntry(12, QStringLiteral("/x.png"));
-    entry.imageDataBase64 = QStringLiteral("AAAA");
+    entry.imageData = QByteArray("abc");
     EXPECT_EQ(ClipboardImageCache::key(entry), "/x.png");
     entry.imagePath.reset();
-    EXPECT_EQ(ClipboardImageCache::key(entry), "AAAA");
-    entry.imageDataBase64.reset();
+    EXPECT_EQ(ClipboardImageCache::key(entry), "image:" + entry.computeFingerprint());
+    entry.imageData.reset();
     EXPECT_EQ(ClipboardImageCache::key(entry), "12");
 
-    // A full-screen screenshot held as Base64 is kept at thumbnail scale only.
+    // A full-screen screenshot held in memory is kept at thumbnail scale only.
     QImage big(1920, 1080, QImage::Format_RGB32);
     big.fill(Qt::white);
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     ASSERT_TRUE(big.save(&buffer, "PNG"));
-    entry.imageDataBase64 = QString::fromLatin1(png.toBase64());
+    entry.imageData = png;
     ClipboardImageCache cache;
     QSignalSpy finished(&cache, &ClipboardImageCache::finished);
     cache.load(entry);

@@ -18,7 +18,7 @@ namespace orvane::screenshot {
 // Adds `entry` to the history store with its size computed, as the program stores it.
 inline bool addEntry(AppStore& store, ClipboardEntry entry, QTextStream& err) {
     entry.dataSize = ClipboardEntry::computeDataSize(entry);
-    const auto record = ClipboardRecordMapping::recordFromEntry(entry);
+    const auto record = ClipboardRecordMapping::recordFromEntry(entry, DataDirectory::standard());
     if (!record) {
         err << "cannot store entry: " << record.error().description() << "\n";
         return false;
@@ -42,7 +42,7 @@ inline void settle(int ms) {
 inline bool showStoredHistory(AppStore& store, AppShell& shell, QTextStream& err) {
     ClipboardPanelView& panel = *shell.mainView()->clipboardPanel();
     ClipboardState state;
-    const auto records = store.listClipboardRecords(AppStore::historyCapacity);
+    const auto records = store.listClipboardRecords(historyCapacity);
     if (!records) {
         err << "cannot read the history: " << records.error().description() << "\n";
         return false;

@@ -10,9 +10,9 @@
 
 #include "ScreenshotScene.h"
 #include "clipboard/ClipboardEntry.h"
-#include "storage/AppFiles.h"
 #include "storage/AppStore.h"
 #include "storage/ClipboardRecordMapping.h"
+#include "storage/DataDirectory.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardImageCache.h"
 #include "ui/ClipboardPanelView.h"
@@ -83,7 +83,7 @@ bool fillStore(AppStore& store, const QString& dataDir, QTextStream& err) {
     ClipboardEntry image;
     image.kind = ClipboardKind::image;
     image.text = QStringLiteral("[截图]");
-    image.imageDataBase64 = QString::fromLatin1(samplePng().toBase64());
+    image.imageData = samplePng();
 
     ClipboardEntry command;
     command.text = QStringLiteral("ssh admin@192.168.1.20 'journalctl -u kvm-agent -n 50'");
@@ -114,7 +114,7 @@ bool fillMany(AppStore& store, int count, QTextStream& err) {
         if (i % 3 == 0) {
             entry.kind = ClipboardKind::image;
             entry.text = QStringLiteral("[截图]");
-            entry.imageDataBase64 = QString::fromLatin1(samplePng(QSize(1920, 1080), i).toBase64());
+            entry.imageData = samplePng(QSize(1920, 1080), i);
         } else {
             entry.text = QStringLiteral("剪贴板条目 %1: ").arg(i) + QString(200, QLatin1Char('x'));
         }
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
         err << "usage: orvane-screenshot <output-dir> | --fill-only <n>\n";
         return 2;
     }
-    const auto dataDir = AppFiles::appDataDir();
+    const auto dataDir = DataDirectory::standard().root();
     auto store = AppStore::open();
     if (!dataDir || !store) {
         err << "no data directory or store\n";

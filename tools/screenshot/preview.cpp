@@ -8,9 +8,9 @@
 
 #include "ScreenshotScene.h"
 #include "clipboard/ClipboardEntry.h"
-#include "storage/AppFiles.h"
 #include "storage/AppStore.h"
 #include "storage/ClipboardRecordMapping.h"
+#include "storage/DataDirectory.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardHistoryRow.h"
 #include "ui/ClipboardHoverPreview.h"
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
         err << "usage: orvane-preview-screenshot <output-dir>\n";
         return 2;
     }
-    const auto dataDir = AppFiles::appDataDir();
+    const auto dataDir = DataDirectory::standard().root();
     auto store = AppStore::open();
     if (!dataDir || !store) {
         err << "no data directory or store\n";

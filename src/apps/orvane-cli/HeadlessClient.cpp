@@ -9,13 +9,15 @@ HeadlessClient::HeadlessClient(const QString& portPath, QObject* parent)
     : QObject(parent)
     , portPath_(QFileInfo(portPath).absoluteFilePath()) {
     ProtocolStack::Options options;
+    options.history = std::make_shared<HistoryService>(DataDirectory::standard());
+    options.storeReceived = true;
     // Reported once the caller has had the chance to listen.
     QString line;
     if (auto store = AppStore::openOrRecover()) {
         if (const auto& damaged = store.value()->damagedCopy()) {
             line = QStringLiteral("配置和历史数据库已损坏，已移至 %1 并重新创建").arg(*damaged);
         }
-        options.history = std::shared_ptr<AppStore>(std::move(store.value()));
+        options.history->attach(std::shared_ptr<AppStore>(std::move(store.value())));
     } else {
         // Receiving still works; only the history misses the items.
         line = QStringLiteral("配置存储不可用: ") + store.error().description();

@@ -6,6 +6,7 @@
 #include "common/Result.h"
 #include "serial/SerialService.h"
 #include "storage/AppStore.h"
+#include "storage/HistoryService.h"
 #include "trans/SendJob.h"
 #include "trans/TransSender.h"
 

@@ -17,7 +17,7 @@ protected:
             return;
         }
         manager = std::make_unique<ClipboardManager>(*io, timers, [](const QString&) {});
-        manager->start({}, {}, {}, false);
+        manager->start({}, {});
         timers.advance(1s);
     }
 

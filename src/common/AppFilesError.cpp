@@ -1,4 +1,4 @@
-#include "storage/AppFilesError.h"
+#include "common/AppFilesError.h"
 
 namespace orvane {
 
