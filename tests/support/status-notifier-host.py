@@ -11,6 +11,7 @@ On standard output: "READY <bus address>" once the name is owned, then "ITEM <se
 <path>" for each item that registers and "ACTIVATED" after each activate command.
 Commands on standard input, one per line:
   activate <x> <y>   calls Activate(x, y) on the last item, as a host does on a left click
+  get <property>     reads a property of the last item; "PROP <property> <value>" follows
   icon <size> <file> writes the last item's icon (its IconPixmap nearest that size) to
                      the file as a PAM picture with alpha, for a panel to show; "ICON"
                      follows
@@ -133,6 +134,11 @@ class Watcher(dbus.service.Object):
         item.Activate(dbus.Int32(x), dbus.Int32(y), timeout=5)
         print("ACTIVATED", flush=True)
 
+    def get(self, name):
+        service, path = self.items[-1]
+        item = dbus.Interface(self.bus.get_object(service, path), PROPERTIES)
+        print("PROP %s %s" % (name, item.Get(ITEM, name, timeout=5)), flush=True)
+
     def write_icon(self, size, path):
         service, path_on_bus = self.items[-1]
         item = dbus.Interface(self.bus.get_object(service, path_on_bus), PROPERTIES)
@@ -166,6 +172,8 @@ def main():
         try:
             if words[:1] == ["activate"] and len(words) == 3:
                 watcher.activate(int(words[1]), int(words[2]))
+            elif words[:1] == ["get"] and len(words) == 2 and watcher.items:
+                watcher.get(words[1])
             elif words[:1] == ["icon"] and len(words) == 3 and watcher.items:
                 watcher.write_icon(int(words[1]), words[2])
             elif words == ["quit"]:
