@@ -119,7 +119,8 @@ void AppShell::watchStatusItem(StatusItem& item) {
         return;
     }
     statusItem_ = &item;
-    item.offer(Symbols::icon(QStringLiteral("orvane")), QStringLiteral("Orvane"),
+    buildMenu();
+    item.offer(Symbols::icon(QStringLiteral("orvane")), QStringLiteral("Orvane"), menu_.get(),
                {[this] { adoptStatusItem(); }, [this](QPoint at) { presentFromStatusItem(at); },
                 [this](QPoint at) {
                     popUpMenu(at);

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class QMenu;
+
 namespace orvane {
 
 // The program's own item in a StatusNotifier panel. Qt decides once per run whether such a
@@ -27,8 +29,10 @@ public:
     virtual ~StatusItem() = default;
 
     // From now on registers the item with every StatusNotifier watcher that appears, the
-    // one already there included. Handlers run on the main thread.
-    virtual void offer(const QIcon& icon, const QString& toolTip, Handlers handlers) = 0;
+    // one already there included. `menu` (which must outlive the offer) is also shown to
+    // panels that draw the menu themselves. Handlers run on the main thread.
+    virtual void offer(const QIcon& icon, const QString& toolTip, QMenu* menu,
+                       Handlers handlers) = 0;
     // Takes the item out of every panel and stops offering it: Qt's own tray icon has
     // found a place.
     virtual void withdraw() = 0;

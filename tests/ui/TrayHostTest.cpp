@@ -379,7 +379,8 @@ protected:
     QProcess bus;
 };
 
-TEST_F(LateStatusNotifierHostTest, ThePanelGetsTheOwnItemWhoseClickOpensTheWindowThere) {
+TEST_F(LateStatusNotifierHostTest,
+       ThePanelGetsTheOwnItemWhoseClickOpensTheWindowThereAndWhoseMenuQuits) {
     program.setProcessEnvironment(env);
     program.start(QStringLiteral(ORVANE_PROGRAM), {QStringLiteral("--autostart")});
     ASSERT_TRUE(program.waitForStarted(5000));
@@ -419,7 +420,12 @@ TEST_F(LateStatusNotifierHostTest, ThePanelGetsTheOwnItemWhoseClickOpensTheWindo
     host.write("quit\n");
     ASSERT_TRUE(host.waitForFinished(5000));
     startHost();
-    EXPECT_FALSE(hostLine(QStringLiteral("ITEM ")).isEmpty()) << "no item after the restart";
-    program.terminate();
+    ASSERT_FALSE(hostLine(QStringLiteral("ITEM ")).isEmpty()) << "no item after the restart";
+
+    // The menu as the panel reads it; its last entry quits.
+    host.write("menu\n");
+    EXPECT_EQ(hostLine(QStringLiteral("MENU ")), QStringLiteral("MENU 设置|-|退出"));
+    host.write("click 退出\n");
+    ASSERT_FALSE(hostLine(QStringLiteral("CLICKED")).isEmpty());
     expectCleanEnd();
 }

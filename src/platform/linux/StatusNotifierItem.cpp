@@ -1,5 +1,6 @@
 #include "platform/linux/StatusNotifierItem.h"
 
+#include "platform/linux/DBusMenuAdaptor.h"
 #include "platform/linux/StatusNotifierItemAdaptor.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,7 @@ namespace {
 
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString itemPath = QStringLiteral("/StatusNotifierItem");
+const QString menuPath = QStringLiteral("/MenuBar");
 
 } // namespace
 
@@ -28,7 +30,8 @@ StatusNotifierItem::~StatusNotifierItem() {
     withdraw();
 }
 
-void StatusNotifierItem::offer(const QIcon& icon, const QString& toolTip, Handlers handlers) {
+void StatusNotifierItem::offer(const QIcon& icon, const QString& toolTip, QMenu* menu,
+                               Handlers handlers) {
     Q_ASSERT(QThread::currentThread() == thread());
     if (adaptor_ || !bus_.isConnected()) {
         return;
@@ -49,6 +52,15 @@ void StatusNotifierItem::offer(const QIcon& icon, const QString& toolTip, Handle
         });
     adaptor_->setIcon(statusNotifierPixmaps(icon));
     adaptor_->setToolTip(toolTip);
+    if (menu) {
+        menuObject_ = new QObject(this);
+        new DBusMenuAdaptor(menuObject_, menu);
+        if (bus_.registerObject(menuPath, menuObject_, QDBusConnection::ExportAdaptors)) {
+            adaptor_->setMenuPath(QDBusObjectPath(menuPath));
+        } else {
+            qWarning().noquote() << "StatusNotifier item: object path" << menuPath << "is taken";
+        }
+    }
     if (!bus_.registerObject(itemPath, this, QDBusConnection::ExportAdaptors)) {
         qWarning().noquote() << "StatusNotifier item: object path" << itemPath << "is taken";
         return;
@@ -76,6 +88,11 @@ void StatusNotifierItem::withdraw() {
         bus_.unregisterObject(itemPath);
         delete adaptor_;
         adaptor_ = nullptr;
+    }
+    if (menuObject_) {
+        bus_.unregisterObject(menuPath);
+        delete menuObject_;
+        menuObject_ = nullptr;
     }
     if (!serviceName_.isEmpty() && serviceName_ != bus_.baseService()) {
         bus_.unregisterService(serviceName_);

@@ -49,8 +49,8 @@ public:
     StatusNotifierPixmaps noPixmaps() const { return {}; }
     StatusNotifierToolTip toolTip() const { return toolTip_; }
     bool itemIsMenu() const { return false; }
-    // No exported menu: a panel then asks for it through ContextMenu.
-    QDBusObjectPath menu() const { return QDBusObjectPath(QStringLiteral("/NO_DBUSMENU")); }
+    QDBusObjectPath menu() const { return menuPath_; }
+    void setMenuPath(const QDBusObjectPath& path) { menuPath_ = path; }
 
     // Each tells the panels the new value.
     void setIcon(StatusNotifierPixmaps pixmaps);
@@ -75,6 +75,8 @@ private:
     PointHandler contextMenu_;
     StatusNotifierPixmaps pixmaps_;
     StatusNotifierToolTip toolTip_;
+    // Without an exported menu a panel asks for it through ContextMenu.
+    QDBusObjectPath menuPath_{QStringLiteral("/NO_DBUSMENU")};
 };
 
 } // namespace orvane
