@@ -11,6 +11,8 @@ On standard output: "READY <bus address>" once the name is owned, then "ITEM <se
 <path>" for each item that registers and "ACTIVATED" after each activate command.
 Commands on standard input, one per line:
   activate <x> <y>   calls Activate(x, y) on the last item, as a host does on a left click
+  contextmenu <x> <y> calls ContextMenu(x, y) on the last item, as a host does on a right
+                     click when the item exports no menu; "ACTIVATED" follows
   get <property>     reads a property of the last item; "PROP <property> <value>" follows
   menu               reads the last item's exported menu: "MENU <entries>", the labels
                      joined by "|", a separator as "-"
@@ -128,13 +130,13 @@ class Watcher(dbus.service.Object):
     def StatusNotifierHostRegistered(self):
         pass
 
-    def activate(self, x, y):
+    def activate(self, x, y, method="Activate"):
         if not self.items:
             print("ERROR no item", flush=True)
             return
         service, path = self.items[-1]
         item = dbus.Interface(self.bus.get_object(service, path), ITEM)
-        item.Activate(dbus.Int32(x), dbus.Int32(y), timeout=5)
+        getattr(item, method)(dbus.Int32(x), dbus.Int32(y), timeout=5)
         print("ACTIVATED", flush=True)
 
     def get(self, name):
@@ -184,6 +186,8 @@ def main():
         try:
             if words[:1] == ["activate"] and len(words) == 3:
                 watcher.activate(int(words[1]), int(words[2]))
+            elif words[:1] == ["contextmenu"] and len(words) == 3:
+                watcher.activate(int(words[1]), int(words[2]), "ContextMenu")
             elif words[:1] == ["get"] and len(words) == 2 and watcher.items:
                 watcher.get(words[1])
             elif words == ["menu"] and watcher.items:

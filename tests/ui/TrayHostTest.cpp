@@ -416,6 +416,21 @@ TEST_F(LateStatusNotifierHostTest,
     EXPECT_LE(std::abs(window.center().x() - 700), 1) << window.x() << "," << window.y();
     EXPECT_LT(window.top(), 100) << window.x() << "," << window.y();
 
+    // Asked for the menu, the item pops it up where the panel says.
+    host.write("contextmenu 300 16\n");
+    ASSERT_FALSE(hostLine(QStringLiteral("ACTIVATED")).isEmpty());
+    EXPECT_TRUE(waitFor([&] {
+        const QString ids = xdotool({"search", "--onlyvisible", "--class", "orvane"});
+        for (const QString& id : ids.split('\n', Qt::SkipEmptyParts)) {
+            if (xdotool({"getwindowgeometry", "--shell", id})
+                    .startsWith("WINDOW=" + id + "\nX=300\nY=16\n")) {
+                return true;
+            }
+        }
+        return false;
+    })) << "no menu at the panel's position";
+    xdotool({"key", "Escape"});
+
     // A restarted panel gets the item again.
     host.write("quit\n");
     ASSERT_TRUE(host.waitForFinished(5000));
