@@ -4,6 +4,7 @@
 #include "ui/DockLayout.h"
 #include "ui/FloatingWindow.h"
 #include "ui/MainView.h"
+#include "ui/StatusItem.h"
 #include "ui/Symbols.h"
 #include "ui/TrayAvailability.h"
 #include "ui/TrayPlacement.h"
@@ -59,6 +60,9 @@ AppShell::AppShell(bool withTray, ClipboardImageCache& images, QObject* parent)
 }
 
 AppShell::~AppShell() {
+    if (statusItem_) {
+        statusItem_->withdraw();
+    }
     delete window_;
 }
 
@@ -72,7 +76,10 @@ ScreenLayout AppShell::currentScreenLayout() {
     return layout;
 }
 
-void AppShell::installTray() {
+void AppShell::buildMenu() {
+    if (menu_) {
+        return;
+    }
     menu_ = std::make_unique<QMenu>();
     QAction* settings = menu_->addAction(QStringLiteral("设置"));
     settings->setObjectName(QStringLiteral("settings"));
@@ -82,7 +89,10 @@ void AppShell::installTray() {
     quit->setObjectName(QStringLiteral("quit"));
     quit->setShortcut(quitKey);
     connect(quit, &QAction::triggered, this, &AppShell::requestQuit);
+}
 
+void AppShell::installTray() {
+    buildMenu();
     tray_ = new QSystemTrayIcon(Symbols::icon(QStringLiteral("orvane")), this);
     tray_->setToolTip(QStringLiteral("Orvane"));
     tray_->setContextMenu(menu_.get());
@@ -104,10 +114,54 @@ void AppShell::watchTray(TrayAvailability& availability) {
     }
 }
 
+void AppShell::watchStatusItem(StatusItem& item) {
+    if (tray_ || statusItem_) {
+        return;
+    }
+    statusItem_ = &item;
+    buildMenu();
+    item.offer(Symbols::icon(QStringLiteral("orvane")), QStringLiteral("Orvane"), menu_.get(),
+               {[this] { adoptStatusItem(); }, [this](QPoint at) { presentFromStatusItem(at); },
+                [this](QPoint at) {
+                    popUpMenu(at);
+                }});
+}
+
+void AppShell::adoptStatusItem() {
+    Q_ASSERT(QThread::currentThread() == thread());
+    if (tray_ || statusItemAdopted_ || quitting_) {
+        return;
+    }
+    statusItemAdopted_ = true;
+    withTray_ = true;
+    buildMenu();
+    window_->setMode(FloatingWindow::Mode::floating);
+}
+
+void AppShell::presentFromStatusItem(QPoint at) {
+    if (!statusItemAdopted_) {
+        return;
+    }
+    statusItemClick_ = at;
+    presentMainWindow(false);
+    statusItemClick_ = {};
+}
+
+void AppShell::popUpMenu(QPoint at) {
+    if (!statusItemAdopted_ || quitting_) {
+        return;
+    }
+    // A panel that gives no position leaves the pointer on the item it was asked from.
+    menu_->popup(at.isNull() ? QCursor::pos() : at);
+}
+
 void AppShell::adoptTray() {
     Q_ASSERT(QThread::currentThread() == thread());
-    if (tray_ || quitting_) {
+    if (tray_ || statusItemAdopted_ || quitting_) {
         return;
+    }
+    if (statusItem_) {
+        statusItem_->withdraw();
     }
     withTray_ = true;
     installTray();
@@ -148,10 +202,14 @@ void AppShell::showMainWindow(PanelPresentationSource source) {
 
 QRect AppShell::frameFor(PanelPresentationSource source, const ScreenLayout& screens,
                          QSize size) const {
-    if (source != PanelPresentationSource::menuBar || !tray_) {
+    if (source != PanelPresentationSource::menuBar || (!tray_ && !statusItemAdopted_)) {
         return DockLayout::frameBesideDock(screens, size, TrayPlacement::dockMargin);
     }
-    const QRect icon = tray_->geometry();
+    // The own item's panel passes the click's position with the click.
+    if (!tray_ && !statusItemClick_.isNull()) {
+        return TrayPlacement::frameNearPointer(screens, statusItemClick_, size);
+    }
+    const QRect icon = tray_ ? tray_->geometry() : QRect();
     if (icon.isValid()) {
         return TrayPlacement::frameForIcon(screens, icon, size);
     }

@@ -19,6 +19,7 @@ namespace orvane {
 class ClipboardImageCache;
 class FloatingWindow;
 class MainView;
+class StatusItem;
 class TrayAvailability;
 
 // How the window was last opened: from the tray icon, or by starting the program again
@@ -43,6 +44,10 @@ public:
     // the icon shows there and the window becomes the tray's. `availability` must outlive
     // the shell.
     void watchTray(TrayAvailability& availability);
+    // Without a tray, offers the program's own StatusNotifier item, for a panel that
+    // starts later; once a panel takes it, the window becomes the item's as with a late
+    // tray. `item` must outlive the shell.
+    void watchStatusItem(StatusItem& item);
 
     // Called exactly once when the program quits, after orvaneWillTerminate.
     void setShutdownHook(std::function<void()> hook) { shutdownHook_ = std::move(hook); }
@@ -50,6 +55,8 @@ public:
     FloatingWindow* window() const { return window_; }
     MainView* mainView() const { return mainView_; }
     QSystemTrayIcon* trayIcon() const { return tray_; }
+    // Whether the program's own StatusNotifier item stands in for the tray icon.
+    bool hasStatusItem() const { return statusItemAdopted_; }
     QMenu* contextMenu() const { return menu_.get(); }
     PanelPresentationSource presentationSource() const { return presentationSource_; }
     bool isQuitting() const { return quitting_; }
@@ -78,9 +85,14 @@ signals:
 
 private:
     void installTray();
+    void buildMenu();
     // Where the window goes, in the available areas of `screens`.
     QRect frameFor(PanelPresentationSource source, const ScreenLayout& screens, QSize size) const;
     void adoptTray();
+    void adoptStatusItem();
+    // A click on the own item: as on the tray icon, by the position the panel gives.
+    void presentFromStatusItem(QPoint at);
+    void popUpMenu(QPoint at);
     // The notifications and the shutdown hook, once; the event loop may already be ending.
     void finishQuit();
 
@@ -88,6 +100,10 @@ private:
     FloatingWindow* window_ = nullptr;
     MainView* mainView_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
+    StatusItem* statusItem_ = nullptr;
+    bool statusItemAdopted_ = false;
+    // Where the own item was clicked, while the window opens from that click.
+    QPoint statusItemClick_;
     std::unique_ptr<QMenu> menu_;
     PanelPresentationSource presentationSource_ = PanelPresentationSource::dock;
     std::function<void()> shutdownHook_;

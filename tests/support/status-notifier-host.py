@@ -11,6 +11,12 @@ On standard output: "READY <bus address>" once the name is owned, then "ITEM <se
 <path>" for each item that registers and "ACTIVATED" after each activate command.
 Commands on standard input, one per line:
   activate <x> <y>   calls Activate(x, y) on the last item, as a host does on a left click
+  contextmenu <x> <y> calls ContextMenu(x, y) on the last item, as a host does on a right
+                     click when the item exports no menu; "ACTIVATED" follows
+  get <property>     reads a property of the last item; "PROP <property> <value>" follows
+  menu               reads the last item's exported menu: "MENU <entries>", the labels
+                     joined by "|", a separator as "-"
+  click <label>      clicks the entry of the exported menu with that label; "CLICKED"
   icon <size> <file> writes the last item's icon (its IconPixmap nearest that size) to
                      the file as a PAM picture with alpha, for a panel to show; "ICON"
                      follows
@@ -124,14 +130,28 @@ class Watcher(dbus.service.Object):
     def StatusNotifierHostRegistered(self):
         pass
 
-    def activate(self, x, y):
+    def activate(self, x, y, method="Activate"):
         if not self.items:
             print("ERROR no item", flush=True)
             return
         service, path = self.items[-1]
         item = dbus.Interface(self.bus.get_object(service, path), ITEM)
-        item.Activate(dbus.Int32(x), dbus.Int32(y), timeout=5)
+        getattr(item, method)(dbus.Int32(x), dbus.Int32(y), timeout=5)
         print("ACTIVATED", flush=True)
+
+    def get(self, name):
+        service, path = self.items[-1]
+        item = dbus.Interface(self.bus.get_object(service, path), PROPERTIES)
+        print("PROP %s %s" % (name, item.Get(ITEM, name, timeout=5)), flush=True)
+
+    def menu(self):
+        service, path = self.items[-1]
+        item = dbus.Interface(self.bus.get_object(service, path), PROPERTIES)
+        menu_path = item.Get(ITEM, "Menu", timeout=5)
+        menu = dbus.Interface(self.bus.get_object(service, menu_path), "com.canonical.dbusmenu")
+        _, (_, _, children) = menu.GetLayout(0, -1, dbus.Array([], signature="s"), timeout=5)
+        return menu, [(int(c[0]), "-" if c[1].get("type") == "separator" else
+                       str(c[1].get("label", ""))) for c in children]
 
     def write_icon(self, size, path):
         service, path_on_bus = self.items[-1]
@@ -166,6 +186,19 @@ def main():
         try:
             if words[:1] == ["activate"] and len(words) == 3:
                 watcher.activate(int(words[1]), int(words[2]))
+            elif words[:1] == ["contextmenu"] and len(words) == 3:
+                watcher.activate(int(words[1]), int(words[2]), "ContextMenu")
+            elif words[:1] == ["get"] and len(words) == 2 and watcher.items:
+                watcher.get(words[1])
+            elif words == ["menu"] and watcher.items:
+                _, entries = watcher.menu()
+                print("MENU %s" % "|".join(label for _, label in entries), flush=True)
+            elif words[:1] == ["click"] and len(words) == 2 and watcher.items:
+                menu, entries = watcher.menu()
+                for id, label in entries:
+                    if label == words[1]:
+                        menu.Event(id, "clicked", dbus.Int32(0), dbus.UInt32(0), timeout=5)
+                print("CLICKED", flush=True)
             elif words[:1] == ["icon"] and len(words) == 3 and watcher.items:
                 watcher.write_icon(int(words[1]), words[2])
             elif words == ["quit"]:

@@ -2,8 +2,9 @@
 // a left click shows the window, the menu's last entry quits cleanly; a tray started after
 // the program takes its icon. A StatusNotifier host (the stand-in under tests/support on a
 // private session bus) does not say where the icon is: a click opens the window by the
-// pointer, against the panel, inside the work area. Skipped where trayer, xdotool,
-// dbus-run-session or the stand-in's Python modules are missing.
+// pointer, against the panel, inside the work area; one that starts after the program
+// gets the program's own item, whose click opens the window where the host says. Skipped
+// where trayer, xdotool, dbus-run-session or the stand-in's Python modules are missing.
 #include "support/XvfbServer.h"
 
 #include <QDeadlineTimer>
@@ -343,3 +344,103 @@ INSTANTIATE_TEST_SUITE_P(Panels, StatusNotifierHostTest,
                          ::testing::Values(Panel{"top", QRect(0, 32, 1280, 768), {700, 16}},
                                            Panel{"bottom", QRect(0, 0, 1280, 760), {500, 780}}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A StatusNotifier panel that starts after the program (Qt's tray icon never reaches it)
+// and later restarts: the program's own item registers with it each time.
+class LateStatusNotifierHostTest : public StatusNotifierHostTest {
+protected:
+    void SetUp() override {
+        TrayHostTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) {
+            GTEST_SKIP() << "dbus-daemon is not installed (scripts/bootstrap installs it)";
+        }
+        bus.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                   QStringLiteral("--print-address=1")});
+        ASSERT_TRUE(bus.waitForReadyRead(5000)) << "the session bus did not start";
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                   QString::fromUtf8(bus.readLine()).trimmed());
+    }
+    void TearDown() override {
+        StatusNotifierHostTest::TearDown();
+        if (bus.state() != QProcess::NotRunning) {
+            bus.kill();
+            bus.waitForFinished(5000);
+        }
+    }
+    void startHost() {
+        host.setProcessEnvironment(env);
+        host.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(ORVANE_SNI_HOST)});
+    }
+
+    QProcess bus;
+};
+
+TEST_F(LateStatusNotifierHostTest,
+       ThePanelGetsTheOwnItemWhoseClickOpensTheWindowThereAndWhoseMenuQuits) {
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(ORVANE_PROGRAM), {QStringLiteral("--autostart")});
+    ASSERT_TRUE(program.waitForStarted(5000));
+    ASSERT_TRUE(waitFor([&] { return windowShown(); })) << "without a tray the window opens";
+
+    startHost();
+    if (hostLine(QStringLiteral("READY ")).isEmpty()) {
+        GTEST_SKIP() << "the StatusNotifier stand-in did not start: "
+                     << host.readAllStandardError().toStdString();
+    }
+    ASSERT_FALSE(hostLine(QStringLiteral("ITEM ")).isEmpty()) << "the item never registered";
+    // One command per answer: the stand-in reads a line per wake-up.
+    host.write("get Id\n");
+    EXPECT_EQ(hostLine(QStringLiteral("PROP ")), QStringLiteral("PROP Id orvane"));
+    host.write("get Title\n");
+    EXPECT_EQ(hostLine(QStringLiteral("PROP ")), QStringLiteral("PROP Title Orvane"));
+
+    // The window is now the item's: closing hides it and the program stays.
+    for (const QString& window : xdotool({"search", "--onlyvisible", "--name", "^Orvane$"})
+                                     .split('\n', Qt::SkipEmptyParts)) {
+        askToClose(xcb_window_t(window.toUInt()));
+    }
+    EXPECT_TRUE(waitFor([&] { return !windowShown(); })) << "closing did not hide the window";
+    EXPECT_FALSE(program.waitForFinished(500)) << "closing ended the program";
+
+    // The panel's position places the window, not the pointer's, which is elsewhere.
+    xdotool({"mousemove", "100", "400"});
+    host.write("activate 700 16\n");
+    ASSERT_FALSE(hostLine(QStringLiteral("ACTIVATED")).isEmpty());
+    QRect window;
+    ASSERT_TRUE(waitFor([&] { return !(window = shownWindow()).isEmpty(); }))
+        << "the click did not show the window";
+    EXPECT_LE(std::abs(window.center().x() - 700), 1) << window.x() << "," << window.y();
+    EXPECT_LT(window.top(), 100) << window.x() << "," << window.y();
+
+    // Asked for the menu, the item pops it up where the panel says.
+    host.write("contextmenu 300 16\n");
+    ASSERT_FALSE(hostLine(QStringLiteral("ACTIVATED")).isEmpty());
+    EXPECT_TRUE(waitFor([&] {
+        const QString ids = xdotool({"search", "--onlyvisible", "--class", "orvane"});
+        for (const QString& id : ids.split('\n', Qt::SkipEmptyParts)) {
+            if (xdotool({"getwindowgeometry", "--shell", id})
+                    .startsWith("WINDOW=" + id + "\nX=300\nY=16\n")) {
+                return true;
+            }
+        }
+        return false;
+    })) << "no menu at the panel's position";
+    xdotool({"key", "Escape"});
+
+    // A restarted panel gets the item again.
+    host.write("quit\n");
+    ASSERT_TRUE(host.waitForFinished(5000));
+    startHost();
+    ASSERT_FALSE(hostLine(QStringLiteral("ITEM ")).isEmpty()) << "no item after the restart";
+
+    // The menu as the panel reads it; its last entry quits.
+    host.write("menu\n");
+    EXPECT_EQ(hostLine(QStringLiteral("MENU ")), QStringLiteral("MENU 设置|-|退出"));
+    host.write("click 退出\n");
+    ASSERT_FALSE(hostLine(QStringLiteral("CLICKED")).isEmpty());
+    expectCleanEnd();
+}

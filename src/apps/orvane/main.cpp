@@ -8,6 +8,7 @@
 #include "platform/linux/FreedesktopFileRevealer.h"
 #include "platform/linux/QtBluetoothCentral.h"
 #include "platform/linux/QtClipboardIO.h"
+#include "platform/linux/StatusNotifierItem.h"
 #include "platform/linux/TerminationSignals.h"
 #include "platform/linux/XWaylandFallback.h"
 #include "ui/AppModelBinding.h"
@@ -93,10 +94,13 @@ int main(int argc, char** argv) {
         qInfo().noquote() << "SYS" << platformLine;
     }
 
-    // At login the panel that hosts the tray may start after the program.
+    // At login the panel that hosts the tray may start after the program. Qt's icon finds
+    // a late X11 tray; a late StatusNotifier panel gets the program's own item.
     DesktopTrayWatch trayWatch;
+    StatusNotifierItem statusItem;
     AppShell shell(trayWatch.isAvailable(), ClipboardImageCache::shared());
     shell.watchTray(trayWatch);
+    shell.watchStatusItem(statusItem);
     shell.mainView()->clipboardPanel()->setFileRevealer(
         std::make_unique<FreedesktopFileRevealer>());
     QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
