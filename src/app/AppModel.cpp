@@ -30,6 +30,10 @@ AppModel::AppModel(Parts parts, QObject* parent)
             return XdgAutostart::setEnabled(enabled, QCoreApplication::applicationFilePath());
         };
     }
+    settings_ = std::make_unique<SettingsController>(
+        std::move(parts_.openStore), std::move(parts_.loginItem),
+        [this](const QString& message) { setErrorMessage(message); });
+    connect(settings_.get(), &SettingsController::changed, this, &AppModel::settingsChanged);
     // The store is attached in startup(). Received items reach the history through the
     // clipboard manager's persist callback; the stack only makes their files durable, on
     // the same queue and so before their rows.
@@ -58,11 +62,10 @@ AppModel::AppModel(Parts parts, QObject* parent)
     stack_->attachBle(*bleLink_);
     LinkSelector::Owner owner;
     owner.settings = [this]() -> const AppSettings& {
-        return settings_;
+        return settings_->current();
     };
     owner.commit = [this](const AppSettings& updated) {
-        persistSettings(updated);
-        setSettings(updated);
+        settings_->commit(updated);
     };
     owner.setPortConfigured = [this](bool configured) {
         setPortConfigured(configured);
@@ -76,6 +79,9 @@ AppModel::AppModel(Parts parts, QObject* parent)
     links_ = std::make_unique<LinkSelector>(stack_->service(), *bleLink_, std::move(owner));
     clipboard_ =
         std::make_unique<ClipboardManager>(*parts_.clipboardIO, *parts_.clipboardTimers, log);
+    keeper_ = std::make_unique<HistoryKeeper>(*history_, *clipboard_, log);
+    connect(keeper_.get(), &HistoryKeeper::clipboardChanged, this,
+            &AppModel::refreshClipboardState);
     toasts_ = std::make_unique<ToastController>(*timers_);
     connect(toasts_.get(), &ToastController::changed, this, &AppModel::toastChanged);
     ProtocolStack* stack = stack_.get();
@@ -118,6 +124,7 @@ AppModel::~AppModel() {
     sends_.reset(); // stops the send and waits for it
     links_.reset();
     bleLink_.reset();
+    keeper_.reset();
     clipboard_.reset();
     bluetooth_.reset();
     stack_.reset();
@@ -155,61 +162,38 @@ void AppModel::startup() {
     Q_ASSERT(thread() == QThread::currentThread());
     hasStarted_ = true;
     SerialService& serial = stack_->service();
-    auto opened = parts_.openStore();
-    std::optional<AppSettings> loaded;
-    if (opened) {
-        store_ = std::shared_ptr<AppStore>(std::move(opened.value()));
-        auto read = store_->getSettings();
-        if (read) {
-            loaded = read.value();
-        } else {
-            storeProblem_ = read.error().description();
-        }
-    } else {
-        storeProblem_ = opened.error().description();
-    }
-    if (!storeProblem_.isEmpty()) {
-        setErrorMessage(QStringLiteral("配置存储不可用: ") + storeProblem_);
-    } else if (const auto& damaged = store_->damagedCopy()) {
+    const auto opened = settings_->open();
+    if (!opened.problem.isEmpty()) {
+        setErrorMessage(QStringLiteral("配置存储不可用: ") + opened.problem);
+    } else if (opened.damagedCopy) {
         setErrorMessage(QStringLiteral("配置和历史数据库已损坏，已移至 %1 并重新创建")
-                            .arg(QFileInfo(*damaged).fileName()));
-        serial.appendLog(
-            QStringLiteral("WRN"),
-            QStringLiteral("store: damaged database moved to %1, started afresh").arg(*damaged));
+                            .arg(QFileInfo(*opened.damagedCopy).fileName()));
+        serial.appendLog(QStringLiteral("WRN"),
+                         QStringLiteral("store: damaged database moved to %1, started afresh")
+                             .arg(*opened.damagedCopy));
     }
-    if (loaded) {
-        setSettings(*loaded);
-        setSerialDebugLogEnabledValue(settings_.serialDebugLogEnabled);
-        auto hasPort = store_->hasSerialPort();
-        bool configured = hasPort && hasPort.value();
-        if (!configured) {
-            auto hasDevice = store_->hasBluetoothDevice();
-            configured = hasDevice && hasDevice.value();
-        }
-        setPortConfigured(configured);
-        serial.setBaudRate(settings_.baudRate >= 1 ? settings_.baudRate : defaultBaudRate);
-        links_->load(settings_);
+    if (opened.loaded) {
+        const AppSettings& settings = settings_->current();
+        setSerialDebugLogEnabledValue(settings.serialDebugLogEnabled);
+        setPortConfigured(opened.linkChosen);
+        serial.setBaudRate(settings.baudRate >= 1 ? settings.baudRate : defaultBaudRate);
+        links_->load(settings);
         (void)parts_.dataDirectory.root();
-        applyStoredAutostart();
+        settings_->renewAutostart();
     }
-    history_->attach(store_);
+    keeper_->setEnabled(settings_->store() != nullptr);
+    history_->attach(settings_->store());
     // Queued ahead of every entry stored from now on, which therefore stays in front of
     // what the load brings.
     history_->load(
         this, [this](const QList<ClipboardEntry>& entries) { clipboard_->historyLoaded(entries); });
     clipboard_->start([this] { refreshClipboardState(); },
-                      [this](const ClipboardEntry& entry) { persistClipboardEntry(entry); });
+                      [this](const ClipboardEntry& entry) { keeper_->store(entry); });
     refreshClipboardState();
     serial.activate();
     startAutoConnect();
     if (!portConfigured_) {
         setShowSettings(true);
-    }
-}
-
-void AppModel::applyStoredAutostart() {
-    if (settings_.autostart) {
-        (void)parts_.loginItem(true);
     }
 }
 
@@ -243,8 +227,7 @@ void AppModel::saveSettings(AppSettings updated) {
         updated.bluetoothDeviceID.clear();
         updated.bluetoothDeviceName.clear();
     }
-    persistSettings(updated);
-    setSettings(updated);
+    settings_->commit(updated);
     setSerialDebugLogEnabledValue(updated.serialDebugLogEnabled);
     setPortConfigured(!updated.serialPort.isEmpty() || !updated.bluetoothDeviceID.isEmpty());
     stack_->service().setBaudRate(updated.baudRate >= 1 ? updated.baudRate : defaultBaudRate);
@@ -278,28 +261,6 @@ void AppModel::appendProtocolLog(const QString& message) {
             }
         },
         Qt::QueuedConnection);
-}
-
-// The link needs no store: a choice the store cannot keep still holds for this run, and
-// the error line says it will be gone at the next start.
-void AppModel::persistSettings(const AppSettings& settings) {
-    QString problem = storeProblem_;
-    if (store_) {
-        auto saved = store_->saveSettings(settings);
-        if (saved) {
-            return;
-        }
-        problem = saved.error().description();
-    }
-    setErrorMessage(QStringLiteral("设置已生效，但未能保存: ") + problem);
-}
-
-void AppModel::setSettings(const AppSettings& settings) {
-    if (settings_ == settings) {
-        return;
-    }
-    settings_ = settings;
-    emit settingsChanged();
 }
 
 void AppModel::setSerialDebugLogEnabledValue(bool enabled) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "app/HistoryKeeper.h"
 #include "app/LinkSelector.h"
 #include "app/ModelTimers.h"
 #include "app/ProtocolStack.h"
 #include "app/SendController.h"
+#include "app/SettingsController.h"
 #include "app/ToastController.h"
 #include "app/ToastState.h"
 #include "bluetooth/BLEUARTDevice.h"
@@ -25,17 +27,17 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 
 namespace orvane {
 
-// The one coordinator of the application: owns the protocol stack (with the serial link and
-// the frame router), the BLE link, the clipboard watcher and the store;
-// puts received items on the clipboard and in the history, and runs the user's actions. Everything
-// it publishes belongs to the main thread, as does every call into it.
-//
-// Which link is in use is the link selector's: the model's link actions hand over to it, and
-// it saves each choice through the model's settings.
+// The one object the window binds to: a façade over the parts that do the work. It builds
+// the protocol stack (the serial link and the frame router), the BLE link, the clipboard
+// manager and the history service, and hands each concern to its controller: which link is
+// in use to the link selector, the settings and the login item to the settings controller,
+// the stored history to the history keeper, sends to the send controller and banners to the
+// toast controller. What it keeps itself is what the window shows across them: the error
+// line, whether a link is configured, the clipboard state and the debug log's retention.
+// Everything it publishes belongs to the main thread, as does every call into it.
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(
@@ -55,8 +57,8 @@ public:
     // second (three entries each), about the last quarter of an hour.
     static constexpr qsizetype hiddenLogEntries = 3000;
 
-    using StoreOpener = std::function<Result<std::unique_ptr<AppStore>, StoreError>()>;
-    using LoginItem = std::function<Status<QString>(bool enabled)>;
+    using StoreOpener = SettingsController::StoreOpener;
+    using LoginItem = SettingsController::LoginItem;
 
     // What the model is built from; the desktop program passes the system's, tests their own.
     struct Parts {
@@ -104,7 +106,7 @@ public:
     void setAutostart(bool enabled);
 
     // ---- Observable state -------------------------------------------------------------------
-    const AppSettings& settings() const { return settings_; }
+    const AppSettings& settings() const { return settings_->current(); }
     bool serialDebugLogEnabled() const { return serialDebugLogEnabled_; }
     bool portConfigured() const { return portConfigured_; }
     const ClipboardState& clipboardState() const { return clipboardState_; }
@@ -125,7 +127,7 @@ public:
     // otherwise.
     Link& activeLink() { return stack_->activeLink(); }
     ClipboardManager& clipboard() { return *clipboard_; }
-    AppStore* store() { return store_.get(); }
+    AppStore* store() { return settings_->store().get(); }
 
     HistoryService& history() { return *history_; }
 
@@ -151,18 +153,13 @@ private:
     void setupSerialBridge();
     void startAutoConnect();
     void clearStaleSerialErrorIfNeeded();
-    void applyStoredAutostart();
     void appendProtocolLog(const QString& message);
 
-    void persistSettings(const AppSettings& settings);
-    void setSettings(const AppSettings& settings);
     void setSerialDebugLogEnabledValue(bool enabled);
     void applyLogRetention();
     void setPortConfigured(bool configured);
     void setErrorMessage(const QString& message, ErrorScope scope = ErrorScope::general);
     void refreshClipboardState();
-    // Stores a new history entry for the clipboard manager, in the background.
-    void persistClipboardEntry(const ClipboardEntry& entry);
 
     Parts parts_;
     std::unique_ptr<ModelTimers> timers_;
@@ -171,15 +168,10 @@ private:
     std::unique_ptr<BleLink> bleLink_;
     std::unique_ptr<LinkSelector> links_;
     std::unique_ptr<ClipboardManager> clipboard_;
-    std::shared_ptr<AppStore> store_;
+    std::unique_ptr<SettingsController> settings_;
     std::shared_ptr<HistoryService> history_;
-    // Local ids of entries whose row is still being written, and those of them deleted
-    // meanwhile: their row goes once its id is known.
-    std::set<qint64> unstoredIDs_;
-    std::set<qint64> deletedBeforeStored_;
-    QString storeProblem_; // why the store could not be opened or read at start-up
+    std::unique_ptr<HistoryKeeper> keeper_;
 
-    AppSettings settings_;
     bool serialDebugLogEnabled_ = false;
     bool portConfigured_ = false;
     ClipboardState clipboardState_;

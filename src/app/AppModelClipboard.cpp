@@ -42,11 +42,7 @@ void AppModel::deleteClipboardItem(qint64 id) {
     if (!clipboard_->removeHistoryItem(id)) {
         return;
     }
-    if (unstoredIDs_.contains(id)) {
-        deletedBeforeStored_.insert(id);
-    } else {
-        history_->remove(id);
-    }
+    keeper_->remove(id);
     refreshClipboardState();
 }
 
@@ -55,7 +51,7 @@ void AppModel::clearClipboardHistory() {
     clipboard_->clearHistory();
     refreshClipboardState();
     // The screen is cleared at once; the database follows in the background.
-    history_->clear();
+    keeper_->clear();
 }
 
 void AppModel::applyClipboardEntry(const ClipboardEntry& entry) {
@@ -65,31 +61,6 @@ void AppModel::applyClipboardEntry(const ClipboardEntry& entry) {
         return;
     }
     refreshClipboardState();
-}
-
-void AppModel::persistClipboardEntry(const ClipboardEntry& entry) {
-    if (!store_) {
-        return;
-    }
-    const qint64 localID = entry.id;
-    unstoredIDs_.insert(localID);
-    history_->add(entry, HistoryService::Duplicates::skipRecent, this,
-                  [this, localID](const HistoryService::Added& added) {
-                      unstoredIDs_.erase(localID);
-                      const bool deleted = deletedBeforeStored_.erase(localID) > 0;
-                      if (!added.failure.isEmpty()) {
-                          appendProtocolLog(added.failure);
-                      }
-                      if (!added.rowID) {
-                          return;
-                      }
-                      if (deleted) {
-                          history_->remove(*added.rowID);
-                          return;
-                      }
-                      clipboard_->noteStored(localID, *added.rowID);
-                      refreshClipboardState();
-                  });
 }
 
 void AppModel::deliverTransEntry(const ClipboardEntry& entry) {
@@ -106,21 +77,13 @@ void AppModel::deliverTransEntry(const ClipboardEntry& entry) {
 void AppModel::applySerialDebugLogEnabled(bool enabled) {
     setErrorMessage({});
     setSerialDebugLogEnabledValue(enabled);
-    AppSettings updated = settings_;
+    AppSettings updated = settings_->current();
     updated.serialDebugLogEnabled = enabled;
-    persistSettings(updated);
-    setSettings(updated);
+    settings_->commit(updated);
 }
 
 void AppModel::setAutostart(bool enabled) {
-    if (auto changed = parts_.loginItem(enabled); !changed) {
-        setErrorMessage(QStringLiteral("开机自启动设置失败: ") + changed.error());
-        return;
-    }
-    AppSettings updated = settings_;
-    updated.autostart = enabled;
-    setSettings(updated);
-    persistSettings(updated);
+    settings_->setAutostart(enabled);
 }
 
 } // namespace orvane
