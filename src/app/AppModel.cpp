@@ -40,19 +40,16 @@ AppModel::AppModel(Parts parts, QObject* parent)
                                    ? parts_.receivedFiles
                                    : std::make_shared<DataDirectoryFiles>(parts_.dataDirectory),
                                history_, false});
-    const auto log = [this](const QString& line) {
-        appendProtocolLog(line);
+    const auto bleLog = [this](const QString& line) {
+        appendProtocolLog(line, lcBle());
     };
     bluetooth_ = std::make_unique<BluetoothService>(std::move(parts_.bluetoothCentral),
-                                                    BluetoothService::Callbacks{{}, log, log},
+                                                    BluetoothService::Callbacks{{}, bleLog, bleLog},
                                                     parts_.bluetoothTimers);
     BleLink::Journal journal;
     journal.log = [this](const QString& direction, const QString& summary,
                          const QStringList& rows) {
-        stack_->service().appendLog(direction, summary, rows);
-    };
-    journal.logSent = [this](const QString& summary, const QString& row) {
-        stack_->service().appendSentLog(summary, row);
+        stack_->service().appendLog(direction, summary, rows, lcBle());
     };
     bleLink_ = std::make_unique<BleLink>(*bluetooth_, stack_->frameRouter(), std::move(journal));
     stack_->attachBle(*bleLink_);
@@ -74,8 +71,11 @@ AppModel::AppModel(Parts parts, QObject* parent)
         appendProtocolLog(line);
     };
     links_ = std::make_unique<LinkSelector>(stack_->service(), *bleLink_, std::move(owner));
-    clipboard_ =
-        std::make_unique<ClipboardManager>(*parts_.clipboardIO, *parts_.clipboardTimers, log);
+    const auto clipboardLog = [this](const QString& line) {
+        appendProtocolLog(line, lcClipboard());
+    };
+    clipboard_ = std::make_unique<ClipboardManager>(*parts_.clipboardIO, *parts_.clipboardTimers,
+                                                    clipboardLog);
     toasts_ = std::make_unique<ToastController>(*timers_);
     connect(toasts_.get(), &ToastController::changed, this, &AppModel::toastChanged);
     ProtocolStack* stack = stack_.get();
@@ -93,7 +93,7 @@ AppModel::AppModel(Parts parts, QObject* parent)
                                       clipboard_->releaseSendSession();
                                   }
                               },
-                              log,
+                              clipboardLog,
                               [this](const QString& message, bool aboutTheLink) {
                                   setErrorMessage(message, aboutTheLink ? ErrorScope::link
                                                                         : ErrorScope::general);
@@ -137,17 +137,19 @@ void AppModel::setupSerialBridge() {
         }
     });
     bluetooth_->setOnRawDataReceived([this](const QByteArray& data) {
-        stack_->service().appendLog(QStringLiteral("BT RX RAW"),
-                                    QString::number(data.size()) + QStringLiteral(" B"),
-                                    {ProtocolWire::formatHexCompactTruncated(data, 32, 16)});
+        stack_->service().appendLog(
+            QStringLiteral("BT RX RAW"), QString::number(data.size()) + QStringLiteral(" B"),
+            {ProtocolWire::formatHexCompactTruncated(data, 32, 16)}, lcBle());
     });
-    connect(bluetooth_.get(), &BluetoothService::statusTextChanged, this,
-            [this] { appendProtocolLog(QStringLiteral("[BLE] ") + bluetooth_->statusText()); });
+    connect(bluetooth_.get(), &BluetoothService::statusTextChanged, this, [this] {
+        appendProtocolLog(QStringLiteral("[BLE] ") + bluetooth_->statusText(), lcBle());
+    });
     connect(stack_.get(), &ProtocolStack::itemDelivered, this, &AppModel::deliverTransEntry);
     connect(stack_.get(), &ProtocolStack::echoReceived, this, &AppModel::handleEchoForAutoSelect);
-    connect(stack_.get(), &ProtocolStack::logLine, this, &AppModel::appendProtocolLog);
+    connect(stack_.get(), &ProtocolStack::logLine, this,
+            [this](const QString& line) { appendProtocolLog(line, lcTrans()); });
     connect(stack_.get(), &ProtocolStack::warning, this, [this](const QString& line) {
-        stack_->service().appendLog(QStringLiteral("WRN"), line);
+        stack_->service().appendLog(QStringLiteral("WRN"), line, {}, lcTrans());
     });
 }
 
@@ -175,7 +177,8 @@ void AppModel::startup() {
                             .arg(QFileInfo(*damaged).fileName()));
         serial.appendLog(
             QStringLiteral("WRN"),
-            QStringLiteral("store: damaged database moved to %1, started afresh").arg(*damaged));
+            QStringLiteral("store: damaged database moved to %1, started afresh").arg(*damaged), {},
+            lcApp());
     }
     if (loaded) {
         setSettings(*loaded);
@@ -268,13 +271,13 @@ void AppModel::clearStaleSerialErrorIfNeeded() {
     }
 }
 
-void AppModel::appendProtocolLog(const QString& message) {
+void AppModel::appendProtocolLog(const QString& message, const QLoggingCategory& category) {
     QPointer<AppModel> self(this);
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
-        [self, message] {
+        [self, message, category = &category] {
             if (self && self->stack_) {
-                self->stack_->service().appendLog(QStringLiteral("SYS"), message);
+                self->stack_->service().appendLog(QStringLiteral("SYS"), message, {}, *category);
             }
         },
         Qt::QueuedConnection);

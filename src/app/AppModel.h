@@ -12,6 +12,7 @@
 #include "clipboard/ClipboardIO.h"
 #include "clipboard/ClipboardManager.h"
 #include "clipboard/ClipboardTimers.h"
+#include "common/LogCategories.h"
 #include "link/BleLink.h"
 #include "storage/AppSettings.h"
 #include "storage/AppStore.h"
@@ -152,7 +153,8 @@ private:
     void startAutoConnect();
     void clearStaleSerialErrorIfNeeded();
     void applyStoredAutostart();
-    void appendProtocolLog(const QString& message);
+    // A "SYS" debug-log line, emitted for the diagnostics log on `category`.
+    void appendProtocolLog(const QString& message, const QLoggingCategory& category = lcApp());
 
     void persistSettings(const AppSettings& settings);
     void setSettings(const AppSettings& settings);

@@ -78,7 +78,7 @@ void AppModel::persistClipboardEntry(const ClipboardEntry& entry) {
                       unstoredIDs_.erase(localID);
                       const bool deleted = deletedBeforeStored_.erase(localID) > 0;
                       if (!added.failure.isEmpty()) {
-                          appendProtocolLog(added.failure);
+                          appendProtocolLog(added.failure, lcClipboard());
                       }
                       if (!added.rowID) {
                           return;
@@ -100,7 +100,8 @@ void AppModel::deliverTransEntry(const ClipboardEntry& entry) {
     refreshClipboardState();
     appendProtocolLog(QStringLiteral("剪贴板已更新: %1 · %2 B")
                           .arg(clipboardKindRawValue(entry.kind))
-                          .arg(entry.dataSize));
+                          .arg(entry.dataSize),
+                      lcClipboard());
 }
 
 void AppModel::applySerialDebugLogEnabled(bool enabled) {
