@@ -44,19 +44,16 @@ AppModel::AppModel(Parts parts, QObject* parent)
                                    ? parts_.receivedFiles
                                    : std::make_shared<DataDirectoryFiles>(parts_.dataDirectory),
                                history_, false});
-    const auto log = [this](const QString& line) {
-        appendProtocolLog(line);
+    const auto bleLog = [this](const QString& line) {
+        appendProtocolLog(line, lcBle());
     };
     bluetooth_ = std::make_unique<BluetoothService>(std::move(parts_.bluetoothCentral),
-                                                    BluetoothService::Callbacks{{}, log, log},
+                                                    BluetoothService::Callbacks{{}, bleLog, bleLog},
                                                     parts_.bluetoothTimers);
     BleLink::Journal journal;
     journal.log = [this](const QString& direction, const QString& summary,
                          const QStringList& rows) {
-        stack_->service().appendLog(direction, summary, rows);
-    };
-    journal.logSent = [this](const QString& summary, const QString& row) {
-        stack_->service().appendSentLog(summary, row);
+        stack_->service().appendLog(direction, summary, rows, lcBle());
     };
     bleLink_ = std::make_unique<BleLink>(*bluetooth_, stack_->frameRouter(), std::move(journal));
     stack_->attachBle(*bleLink_);
@@ -77,9 +74,12 @@ AppModel::AppModel(Parts parts, QObject* parent)
         appendProtocolLog(line);
     };
     links_ = std::make_unique<LinkSelector>(stack_->service(), *bleLink_, std::move(owner));
-    clipboard_ =
-        std::make_unique<ClipboardManager>(*parts_.clipboardIO, *parts_.clipboardTimers, log);
-    keeper_ = std::make_unique<HistoryKeeper>(*history_, *clipboard_, log);
+    const auto clipboardLog = [this](const QString& line) {
+        appendProtocolLog(line, lcClipboard());
+    };
+    clipboard_ = std::make_unique<ClipboardManager>(*parts_.clipboardIO, *parts_.clipboardTimers,
+                                                    clipboardLog);
+    keeper_ = std::make_unique<HistoryKeeper>(*history_, *clipboard_, clipboardLog);
     connect(keeper_.get(), &HistoryKeeper::clipboardChanged, this,
             &AppModel::refreshClipboardState);
     toasts_ = std::make_unique<ToastController>(*timers_);
@@ -99,7 +99,7 @@ AppModel::AppModel(Parts parts, QObject* parent)
                                       clipboard_->releaseSendSession();
                                   }
                               },
-                              log,
+                              clipboardLog,
                               [this](const QString& message, bool aboutTheLink) {
                                   setErrorMessage(message, aboutTheLink ? ErrorScope::link
                                                                         : ErrorScope::general);
@@ -144,17 +144,19 @@ void AppModel::setupSerialBridge() {
         }
     });
     bluetooth_->setOnRawDataReceived([this](const QByteArray& data) {
-        stack_->service().appendLog(QStringLiteral("BT RX RAW"),
-                                    QString::number(data.size()) + QStringLiteral(" B"),
-                                    {ProtocolWire::formatHexCompactTruncated(data, 32, 16)});
+        stack_->service().appendLog(
+            QStringLiteral("BT RX RAW"), QString::number(data.size()) + QStringLiteral(" B"),
+            {ProtocolWire::formatHexCompactTruncated(data, 32, 16)}, lcBle());
     });
-    connect(bluetooth_.get(), &BluetoothService::statusTextChanged, this,
-            [this] { appendProtocolLog(QStringLiteral("[BLE] ") + bluetooth_->statusText()); });
+    connect(bluetooth_.get(), &BluetoothService::statusTextChanged, this, [this] {
+        appendProtocolLog(QStringLiteral("[BLE] ") + bluetooth_->statusText(), lcBle());
+    });
     connect(stack_.get(), &ProtocolStack::itemDelivered, this, &AppModel::deliverTransEntry);
     connect(stack_.get(), &ProtocolStack::echoReceived, this, &AppModel::handleEchoForAutoSelect);
-    connect(stack_.get(), &ProtocolStack::logLine, this, &AppModel::appendProtocolLog);
+    connect(stack_.get(), &ProtocolStack::logLine, this,
+            [this](const QString& line) { appendProtocolLog(line, lcTrans()); });
     connect(stack_.get(), &ProtocolStack::warning, this, [this](const QString& line) {
-        stack_->service().appendLog(QStringLiteral("WRN"), line);
+        stack_->service().appendLog(QStringLiteral("WRN"), line, {}, lcTrans());
     });
 }
 
@@ -170,7 +172,8 @@ void AppModel::startup() {
                             .arg(QFileInfo(*opened.damagedCopy).fileName()));
         serial.appendLog(QStringLiteral("WRN"),
                          QStringLiteral("store: damaged database moved to %1, started afresh")
-                             .arg(*opened.damagedCopy));
+                             .arg(*opened.damagedCopy),
+                         {}, lcApp());
     }
     if (opened.loaded) {
         const AppSettings& settings = settings_->current();
@@ -251,13 +254,13 @@ void AppModel::clearStaleSerialErrorIfNeeded() {
     }
 }
 
-void AppModel::appendProtocolLog(const QString& message) {
+void AppModel::appendProtocolLog(const QString& message, const QLoggingCategory& category) {
     QPointer<AppModel> self(this);
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
-        [self, message] {
+        [self, message, category = &category] {
             if (self && self->stack_) {
-                self->stack_->service().appendLog(QStringLiteral("SYS"), message);
+                self->stack_->service().appendLog(QStringLiteral("SYS"), message, {}, *category);
             }
         },
         Qt::QueuedConnection);

@@ -14,6 +14,7 @@
 #include "clipboard/ClipboardIO.h"
 #include "clipboard/ClipboardManager.h"
 #include "clipboard/ClipboardTimers.h"
+#include "common/LogCategories.h"
 #include "link/BleLink.h"
 #include "storage/AppSettings.h"
 #include "storage/AppStore.h"
@@ -153,7 +154,8 @@ private:
     void setupSerialBridge();
     void startAutoConnect();
     void clearStaleSerialErrorIfNeeded();
-    void appendProtocolLog(const QString& message);
+    // A "SYS" debug-log line, emitted for the diagnostics log on `category`.
+    void appendProtocolLog(const QString& message, const QLoggingCategory& category = lcApp());
 
     void setSerialDebugLogEnabledValue(bool enabled);
     void applyLogRetention();

@@ -71,7 +71,8 @@ void AppModel::deliverTransEntry(const ClipboardEntry& entry) {
     refreshClipboardState();
     appendProtocolLog(QStringLiteral("剪贴板已更新: %1 · %2 B")
                           .arg(clipboardKindRawValue(entry.kind))
-                          .arg(entry.dataSize));
+                          .arg(entry.dataSize),
+                      lcClipboard());
 }
 
 void AppModel::applySerialDebugLogEnabled(bool enabled) {

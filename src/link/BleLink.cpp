@@ -1,7 +1,5 @@
 #include "link/BleLink.h"
 
-#include "protocol/FrameType.h"
-#include "protocol/ProtocolWire.h"
 #include "serial/SerialFrameProcessor.h"
 
 #include <QMetaObject>
@@ -11,11 +9,6 @@
 namespace orvane {
 
 namespace {
-
-bool isMiddlePacket(const QByteArray& frame) {
-    const auto header = ProtocolWire::parseHeader(frame);
-    return header && header->type == FrameType::MIDDLE_PACKET;
-}
 
 QString summaryOf(const QByteArray& frame) {
     return SerialFrameProcessor::logSummary(SerialFrameProcessor::frameSn(frame), frame.size());
@@ -51,20 +44,17 @@ void BleLink::send(QByteArray frame, std::optional<QString> label, SendCompletio
     }
 }
 
-Link::SendResult BleLink::sendAndWait(QByteArray frame, std::optional<QString> label) {
+// Every frame sent is logged as "BT TX" already, so the label adds no line of its own.
+Link::SendResult BleLink::sendAndWait(QByteArray frame, std::optional<QString> /*label*/) {
     if (!connected_) {
         return fail(SerialWriteError(TransError(TransError::Code::serialClosed)));
     }
     // The bridge takes the bytes on the main thread; a write is not waited for, so a
     // sender on the main thread is fine too.
-    postToMain([this, frame = std::move(frame), label = std::move(label)] {
-        const QString summary = summaryOf(frame);
-        const QString row = SerialFrameProcessor::hexRow(frame);
-        journal_.log(QStringLiteral("BT TX"), summary, {row});
+    postToMain([this, frame = std::move(frame)] {
+        journal_.log(QStringLiteral("BT TX"), summaryOf(frame),
+                     {SerialFrameProcessor::hexRow(frame)});
         bluetooth_.write(frame);
-        if (label && !isMiddlePacket(frame)) {
-            journal_.logSent(*label + QStringLiteral(" · ") + summary, row);
-        }
     });
     return Done{};
 }

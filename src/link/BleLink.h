@@ -28,11 +28,10 @@ public:
     // Where the link's lines go (main thread).
     struct Journal {
         // A debug-log line that also goes to the diagnostics log ("BT RX", "BT TX", "WRN").
+        // A frame sent is logged once, as "BT TX", whatever label it was sent with.
         std::function<void(const QString& direction, const QString& summary,
                            const QStringList& rows)>
             log;
-        // The "TX" line of a frame sent with a label: the debug log only.
-        std::function<void(const QString& summary, const QString& hexRow)> logSent;
     };
 
     BleLink(BluetoothService& bluetooth, LinkFrameRouter& router, Journal journal,

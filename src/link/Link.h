@@ -27,8 +27,9 @@ public:
     virtual LinkKind kind() const = 0;
 
     // Any thread; returns at once. Frames go out in the order they were handed over. With a
-    // label the frame is logged as sent (MIDDLE_PACKETs excepted); without a completion a
-    // failure is logged instead. A link that is not up refuses with serialClosed.
+    // label the frame is logged as sent (MIDDLE_PACKETs excepted) unless the link logs every
+    // frame it sends anyway; without a completion a failure is logged instead. A link that is not
+    // up refuses with serialClosed.
     virtual void send(QByteArray frame, std::optional<QString> label,
                       SendCompletion completion) = 0;
     // The same, waiting for the outcome: for worker threads only (a TRANS send), never the

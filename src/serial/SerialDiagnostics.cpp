@@ -1,5 +1,7 @@
 #include "serial/SerialDiagnostics.h"
 
+#include "common/LogCategories.h"
+
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -47,7 +49,7 @@ QString resolvedDirectory() {
     return base.isEmpty() ? QString() : base + QStringLiteral("/Orvane");
 }
 
-void writeSystemLog(bool isError, const QString& message) {
+void writeSystemLog(bool isError, const QString& categoryName, const QString& message) {
     if (!isError && !infoOnStandardError.load(std::memory_order_relaxed)) {
         return;
     }
@@ -57,7 +59,7 @@ void writeSystemLog(bool isError, const QString& message) {
     // journal.
     const QStringList lines = message.split(u'\n');
     for (const QString& line : lines) {
-        out += systemLogLine(isError, line, journal);
+        out += systemLogLine(isError, line, journal, categoryName);
         out += '\n';
     }
     std::lock_guard lock(stderrMutex);
@@ -225,22 +227,26 @@ bool standardErrorIsJournal() {
     return !journalStream.isEmpty() && isJournalStream(STDERR_FILENO, journalStream);
 }
 
-QByteArray systemLogLine(bool isError, const QString& message, bool forJournal) {
+QByteArray systemLogLine(bool isError, const QString& message, bool forJournal,
+                         const QString& categoryName) {
     QByteArray line;
     if (forJournal) {
         line = isError ? QByteArrayLiteral("<3>") : QByteArrayLiteral("<6>");
     }
-    return line + subsystem + '/' + category + ": " + message.toUtf8();
+    return line + subsystem + '/' + categoryName.toUtf8() + ": " + message.toUtf8();
+}
+
+void write(bool isError, const QString& categoryName, const QString& message) {
+    writeSystemLog(isError, categoryName, message);
+    writer().enqueue(LogFileWriter::stampedLine(isError ? "ERR" : "INFO", message));
 }
 
 void info(const QString& message) {
-    writeSystemLog(false, message);
-    writer().enqueue(LogFileWriter::stampedLine("INFO", message));
+    qCInfo(lcSerial).noquote() << message;
 }
 
 void error(const QString& message) {
-    writeSystemLog(true, message);
-    writer().enqueue(LogFileWriter::stampedLine("ERR", message));
+    qCWarning(lcSerial).noquote() << message;
     UILineCallback callback;
     {
         std::lock_guard lock(uiLineMutex);

@@ -8,10 +8,12 @@
 
 namespace orvane {
 
-// The developer's diagnostics log, usable from any thread. Every line goes to the system
-// log (standard error; with an sd-daemon level prefix when the journal reads it, plain in a
-// terminal) and to `serial.log`, a size-capped text file in the log directory. Error lines are also
-// handed to the installed UI callback so that the user sees them in the debug log.
+// The developer's diagnostics log, usable from any thread. Lines are emitted on the logging
+// categories of LogCategories.h; once DiagnosticsMessageHandler is installed every line a
+// category lets through goes to the system log (standard error; with an sd-daemon level
+// prefix when the journal reads it, plain in a terminal) and to `serial.log`, a size-capped
+// text file in the log directory. Error lines are also handed to the installed UI callback,
+// whatever the logging rules say, so that the user sees them in the debug log.
 //
 // File writes happen on one worker thread ("com.orvane.serial.logfile") in the order the
 // calls were made; callers never wait for the disk. File failures are ignored: the system
@@ -32,9 +34,16 @@ inline constexpr qint64 maxLogFileBytes = 524288;
 // than letting a stuck disk grow the queue without bound.
 inline constexpr int maxQueuedLines = 20000;
 
+// An information line on the serial category.
 void info(const QString& message);
-// Also calls the UI callback, when one is installed, with ("ERR", message, {}).
+// A warning on the serial category; also calls the UI callback, when one is installed, with
+// ("ERR", message, {}).
 void error(const QString& message);
+
+// Writes one line of `categoryName` ("serial", "ble", …) to standard error and queues it
+// for serial.log, stamped "ERR" or "INFO". The message handler's way out; callers log
+// through a category instead.
+void write(bool isError, const QString& categoryName, const QString& message);
 
 // Installs or (with an empty function) removes the UI callback. The callback may itself log.
 void setOnUILine(UILineCallback callback);
@@ -65,8 +74,10 @@ bool isJournalStream(int fd, const QByteArray& journalStream);
 bool standardErrorIsJournal();
 
 // The system log line for one message line, without the newline: "com.orvane.linux/serial: "
-// and the message, behind "<6>" or "<3>" for the journal, which takes it as the priority.
-QByteArray systemLogLine(bool isError, const QString& message, bool forJournal);
+// (or another category) and the message, behind "<6>" or "<3>" for the journal, which takes
+// it as the priority.
+QByteArray systemLogLine(bool isError, const QString& message, bool forJournal,
+                         const QString& categoryName = QLatin1String(category));
 
 } // namespace SerialDiagnostics
 

@@ -495,17 +495,12 @@ qint64 SerialService::sessionBulkTransferDepth() {
 // ---- Debug log ----------------------------------------------------------------------------
 
 void SerialService::appendLog(const QString& direction, const QString& summary,
-                              const QStringList& hexRows) {
+                              const QStringList& hexRows, const QLoggingCategory& category) {
     const QString tag = direction.isEmpty() || direction == QLatin1String("SYS")
                             ? QStringLiteral("SYS")
                             : direction;
-    SerialDiagnostics::info(tag + QLatin1Char(' ') + summary);
+    qCInfo(category).noquote() << tag + QLatin1Char(' ') + summary;
     logBatcher_.appendNow(SerialLogEntry::make(direction, summary, hexRows));
-}
-
-void SerialService::appendSentLog(const QString& summary, const QString& hexRow) {
-    Q_ASSERT(thread() == QThread::currentThread());
-    logBatcher_.appendNow(SerialLogEntry::make(QStringLiteral("TX"), summary, {hexRow}));
 }
 
 void SerialService::clearLogs() {

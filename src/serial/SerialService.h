@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/LogCategories.h"
 #include "common/Result.h"
 #include "common/WorkQueue.h"
 #include "serial/SerialClock.h"
@@ -150,10 +151,10 @@ public:
     qint64 exclusiveSendDepth() const override;
 
     // ---- Debug log (main thread) ---------------------------------------------------------
+    // An entry for the debug log view, also emitted as "<direction> <summary>" on `category`
+    // for the diagnostics log; the category's rules never keep it from the view.
     void appendLog(const QString& direction, const QString& summary,
-                   const QStringList& hexRows = {});
-    // A frame another link sent, as "TX <summary>", kept in the debug log only.
-    void appendSentLog(const QString& summary, const QString& hexRow);
+                   const QStringList& hexRows = {}, const QLoggingCategory& category = lcSerial());
     void clearLogs();
     SerialLogStore& logStore() { return logStore_; }
 

@@ -1,5 +1,7 @@
 #include "serial/SerialDiagnostics.h"
 
+#include "serial/DiagnosticsMessageHandler.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -44,6 +46,7 @@ class SerialDiagnosticsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
+        DiagnosticsMessageHandler::install();
         SerialDiagnostics::setLogDirectory(dir_.filePath("logs"));
     }
     void TearDown() override {

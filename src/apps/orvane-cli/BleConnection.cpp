@@ -1,6 +1,7 @@
 #include "apps/orvane-cli/BleConnection.h"
 
 #include "app/ProtocolStack.h"
+#include "common/LogCategories.h"
 #include "platform/linux/QtBluetoothCentral.h"
 
 namespace orvane {
@@ -16,10 +17,7 @@ BleConnection::BleConnection(ProtocolStack& stack, const QString& address, Log s
     BleLink::Journal journal;
     journal.log = [&serial](const QString& direction, const QString& summary,
                             const QStringList& rows) {
-        serial.appendLog(direction, summary, rows);
-    };
-    journal.logSent = [&serial](const QString& summary, const QString& row) {
-        serial.appendSentLog(summary, row);
+        serial.appendLog(direction, summary, rows, lcBle());
     };
     link_ = std::make_unique<BleLink>(*bluetooth_, stack.frameRouter(), std::move(journal));
     link_->hold(address_, {});

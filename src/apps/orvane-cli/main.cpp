@@ -6,11 +6,13 @@
 #include "apps/orvane-cli/PortsCommand.h"
 #include "apps/orvane-cli/ScanCommand.h"
 #include "apps/orvane-cli/SendCommand.h"
+#include "serial/DiagnosticsMessageHandler.h"
 #include "serial/SerialDiagnostics.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char** argv) {
+    orvane::DiagnosticsMessageHandler::install();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvane-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));

@@ -4,6 +4,7 @@
 #include "app/AppModel.h"
 #include "app/XdgAutostart.h"
 #include "clipboard/QtClipboardTimers.h"
+#include "common/LogCategories.h"
 #include "platform/linux/DesktopTrayWatch.h"
 #include "platform/linux/FreedesktopFileRevealer.h"
 #include "platform/linux/QtBluetoothCentral.h"
@@ -11,6 +12,7 @@
 #include "platform/linux/StatusNotifierItem.h"
 #include "platform/linux/TerminationSignals.h"
 #include "platform/linux/XWaylandFallback.h"
+#include "serial/DiagnosticsMessageHandler.h"
 #include "ui/AppModelBinding.h"
 #include "ui/AppShell.h"
 #include "ui/ClipboardImageCache.h"
@@ -65,6 +67,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    DiagnosticsMessageHandler::install();
     // Decided before any Qt application object exists: the platform is chosen then.
     const QString platformLine = XWaylandFallback::applyToProcess();
     QApplication app(argc, argv);
@@ -91,7 +94,7 @@ int main(int argc, char** argv) {
         break;
     }
     if (!platformLine.isEmpty()) {
-        qInfo().noquote() << "SYS" << platformLine;
+        qCInfo(lcApp).noquote() << "SYS" << platformLine;
     }
 
     // At login the panel that hosts the tray may start after the program. Qt's icon finds
@@ -119,7 +122,7 @@ int main(int argc, char** argv) {
     parts.serialPlatform =
         port.isEmpty() ? ProtocolStack::systemPlatform() : ProtocolStack::singlePortPlatform(port);
     parts.bluetoothCentral = std::make_unique<QtBluetoothCentral>(
-        [](const QString& line) { qWarning().noquote() << "BLE" << line; });
+        [](const QString& line) { qCWarning(lcBle).noquote() << "BLE" << line; });
     parts.clipboardIO = &clipboardIO;
     parts.clipboardTimers = &clipboardTimers;
     AppModel model(std::move(parts));
