@@ -12,6 +12,7 @@
 #include "clipboard/ClipboardIO.h"
 #include "clipboard/ClipboardManager.h"
 #include "clipboard/ClipboardTimers.h"
+#include "common/DefaultBaudRate.h"
 #include "link/BleLink.h"
 #include "storage/AppSettings.h"
 #include "storage/AppStore.h"
@@ -50,7 +51,7 @@ class AppModel : public QObject {
 
 public:
     static constexpr std::chrono::milliseconds sendDoneTime = SendController::doneTime;
-    static constexpr qint64 defaultBaudRate = 2000000;
+    static constexpr qint64 defaultBaudRate = orvane::defaultBaudRate;
     // Debug-log entries kept while the log panel is hidden: with the device's probe once a
     // second (three entries each), about the last quarter of an hour.
     static constexpr qsizetype hiddenLogEntries = 3000;
