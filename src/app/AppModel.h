@@ -14,6 +14,7 @@
 #include "clipboard/ClipboardIO.h"
 #include "clipboard/ClipboardManager.h"
 #include "clipboard/ClipboardTimers.h"
+#include "common/DefaultBaudRate.h"
 #include "common/LogCategories.h"
 #include "link/BleLink.h"
 #include "storage/AppSettings.h"
@@ -53,7 +54,7 @@ class AppModel : public QObject {
 
 public:
     static constexpr std::chrono::milliseconds sendDoneTime = SendController::doneTime;
-    static constexpr qint64 defaultBaudRate = 2000000;
+    static constexpr qint64 defaultBaudRate = orvane::defaultBaudRate;
     // Debug-log entries kept while the log panel is hidden: with the device's probe once a
     // second (three entries each), about the last quarter of an hour.
     static constexpr qsizetype hiddenLogEntries = 3000;

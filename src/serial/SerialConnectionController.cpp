@@ -1,6 +1,7 @@
 #include "serial/SerialConnectionController.h"
 
 #include "serial/SerialPortTracking.h"
+#include "serial/SerialStatusText.h"
 
 namespace orvane {
 
@@ -112,13 +113,14 @@ void SerialConnectionController::tryConnectSavedPortLocked() {
         return;
     }
     if (host_.selection().otherLinkChosen) {
-        host_.publishDisconnected(QStringLiteral("closed · 使用蓝牙"));
+        host_.publishDisconnected(SerialStatus::closed(SerialClosedReason::otherLinkChosen));
         return;
     }
     const QString path = selectedPathLocked_;
     if (!userWantsConnectionLocked_ || path.isEmpty()) {
-        host_.publishDisconnected(path.isEmpty() ? QStringLiteral("closed")
-                                                 : QStringLiteral("closed · ") + path);
+        host_.publishDisconnected(path.isEmpty()
+                                      ? SerialStatus::closed(SerialClosedReason::noPortSelected)
+                                      : SerialStatus::closed(SerialClosedReason::portClosed, path));
         return;
     }
 
@@ -144,7 +146,7 @@ void SerialConnectionController::tryConnectSavedPortLocked() {
             teardownSessionLocked();
         }
         if (!waitForTargetPortLocked(timings_.attemptPortWait)) {
-            setConnectHintLocked(Tracking::waitingForReenumerationHint(selectedPathLocked_));
+            setConnectHintLocked(SerialHint::waitingForReenumeration(selectedPathLocked_));
             scheduleReconnectLocked(SerialDisconnectReason::deviceRemoved());
             syncUIConnectionStateLocked();
             return;
@@ -156,10 +158,8 @@ void SerialConnectionController::tryConnectSavedPortLocked() {
         const bool accessible = present && devices_.isAccessible(path2);
         if (!accessible) {
             // Absent, or not ours to open yet (a fresh node before udev set its group).
-            setConnectHintLocked(
-                present ? Tracking::connectHint(
-                              {path2, false, Tracking::OpenRefusal::permission, std::nullopt})
-                        : Tracking::waitingForReadyHint(path2));
+            setConnectHintLocked(present ? SerialHint::noPermission(path2)
+                                         : SerialHint::waitingForReady(path2));
             scheduleReconnectLocked(SerialDisconnectReason::deviceRemoved());
             syncUIConnectionStateLocked();
             return;
@@ -230,8 +230,10 @@ void SerialConnectionController::openSessionWithRetryLocked(int maxAttempts) {
     const QString path = selectedPathLocked_;
     QString line = QStringLiteral("连接失败 %1: %2").arg(path, reason);
     if (lastError && lastError->kind() == SerialErrorKind::busy) {
-        const QString hint = Tracking::busyHint(registry_.occupierHint(path), path);
-        setConnectHintLocked(hint);
+        const SerialHint busy =
+            SerialHint::busy(registry_.occupierHint(path).value_or(QString()), path);
+        const QString hint = SerialStatusText::hint(busy);
+        setConnectHintLocked(busy);
         host_.logError(QStringLiteral("port busy: ") + hint);
         scheduleReconnectLocked(SerialDisconnectReason::portBusy());
         line += QStringLiteral(" · ") + hint;
@@ -281,9 +283,9 @@ void SerialConnectionController::noteConnectedLocked() {
     // What the hint warned about is over; left standing it would resurface at the next
     // disconnect as if it were news.
     if (!connectHintLocked_.isEmpty()) {
-        setConnectHintLocked(QString());
+        setConnectHintLocked({});
     }
-    sharedOpenerHint_.clear();
+    sharedOpenerHint_ = {};
     armOpenWatchLocked();
     syncUIConnectionStateLocked();
 }
@@ -352,7 +354,7 @@ void SerialConnectionController::noteSessionEndedLocked(const SerialDisconnectRe
 void SerialConnectionController::resetReconnectBackoffLocked() {
     nextReconnectAllowedAt_.reset();
     backoff_ = {};
-    setConnectHintLocked(QString());
+    setConnectHintLocked({});
 }
 
 void SerialConnectionController::closeSessionLocked(const SessionPtr& session) {
@@ -375,9 +377,9 @@ SerialConnectionController::SessionPtr SerialConnectionController::dropSessionLo
     // Whatever else had the port open shares nothing with us any more.
     if (!sharedOpenerHint_.isEmpty()) {
         if (connectHintLocked_ == sharedOpenerHint_) {
-            setConnectHintLocked(QString());
+            setConnectHintLocked({});
         }
-        sharedOpenerHint_.clear();
+        sharedOpenerHint_ = {};
     }
     return std::exchange(session_, nullptr);
 }
@@ -396,7 +398,7 @@ void SerialConnectionController::disconnectLocked() {
     closeSessionLocked(session);
     const QString path = selectedPathLocked_;
     host_.publishDisconnected(
-        Tracking::closedStatusText(path, !path.isEmpty() && devices_.pathExists(path)));
+        Tracking::closedStatus(path, !path.isEmpty() && devices_.pathExists(path)));
 }
 
 void SerialConnectionController::forceDisconnectLocked(const SerialDisconnectReason& reason,

@@ -5,6 +5,7 @@
 #include "serial/SerialClock.h"
 #include "serial/SerialConnectionHost.h"
 #include "serial/SerialDisconnectReason.h"
+#include "serial/SerialHint.h"
 #include "serial/SerialPortError.h"
 #include "serial/SerialPortHotplug.h"
 #include "serial/SerialPortOpenWatch.h"
@@ -92,7 +93,7 @@ public:
     std::optional<SerialClock::TimePoint> nextReconnectAllowedAt() const {
         return nextReconnectAllowedAt_;
     }
-    const QString& connectHintLocked() const { return connectHintLocked_; }
+    const SerialHint& connectHintLocked() const { return connectHintLocked_; }
     const QString& selectedPathLocked() const { return selectedPathLocked_; }
 
 private:
@@ -138,7 +139,7 @@ private:
     void publishSelectedPathLocked(const QString& path, const QString& logSummary, bool migrate);
     void handleSelectedPortMissingLocked();
     void maybeAutoSelectPortLocked();
-    void setConnectHintLocked(const QString& hint);
+    void setConnectHintLocked(const SerialHint& hint);
     void syncUIConnectionStateLocked();
 
     SerialConnectionHost& host_;
@@ -161,8 +162,8 @@ private:
     SerialClock::TimePoint lastEchoAt_{};
     bool userWantsConnectionLocked_ = true;
     QString selectedPathLocked_;
-    QString connectHintLocked_;
-    QString sharedOpenerHint_; // set while another program has the connected port open
+    SerialHint connectHintLocked_;
+    SerialHint sharedOpenerHint_; // set while another program has the connected port open
     std::unique_ptr<SerialPortOpenWatch> openWatch_; // while the link is live on its node
     quint64 openWatchGeneration_ = 0;                // tells reports of a closed watch apart
     bool openerRecheckDue_ = false;

@@ -1,5 +1,5 @@
 #include "serial/SerialConnectionController.h"
-#include "serial/SerialPortTracking.h"
+#include "serial/SerialStatusText.h"
 
 // The controller's watch for other programs that open the connected port: a tty may be open
 // in several processes, and one that does not lock it (a terminal program with default
@@ -11,8 +11,6 @@
 // reports that the port's node was opened or closed, not on a timer.
 
 namespace orvane {
-
-namespace Tracking = SerialPortTracking;
 
 void SerialConnectionController::setOpenWatch(OpenWatchFactory makeWatch, QueuePoster post) {
     Q_ASSERT(!makeWatch || post);
@@ -26,17 +24,17 @@ void SerialConnectionController::checkOtherOpenersLocked() {
     }
     const QString path = session_->path();
     const QStringList openers = devices_.otherOpeners(path);
-    const QString hint =
-        openers.isEmpty() ? QString() : Tracking::sharedPortHint(openers.first(), path);
+    const SerialHint hint =
+        openers.isEmpty() ? SerialHint{} : SerialHint::sharedPort(openers.first(), path);
     if (hint == sharedOpenerHint_) {
         return;
     }
-    const QString previous = std::exchange(sharedOpenerHint_, hint);
+    const SerialHint previous = std::exchange(sharedOpenerHint_, hint);
     if (!hint.isEmpty()) {
-        host_.log(QStringLiteral("WRN"), hint);
+        host_.log(QStringLiteral("WRN"), SerialStatusText::hint(hint));
         setConnectHintLocked(hint);
     } else if (connectHintLocked_ == previous) {
-        setConnectHintLocked(QString());
+        setConnectHintLocked({});
     }
 }
 

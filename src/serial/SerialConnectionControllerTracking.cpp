@@ -89,7 +89,7 @@ void SerialConnectionController::handleSelectedPortMissingLocked() {
     if (session_) {
         forceDisconnectLocked(SerialDisconnectReason::deviceRemoved(), portMissingChecks_ == 1);
     }
-    setConnectHintLocked(Tracking::waitingForReenumerationHint(path));
+    setConnectHintLocked(SerialHint::waitingForReenumeration(path));
     scheduleReconnectLocked(SerialDisconnectReason::deviceRemoved());
 }
 
@@ -115,7 +115,7 @@ void SerialConnectionController::maybeAutoSelectPortLocked() {
                              : Tracking::connectHint(facts));
 }
 
-void SerialConnectionController::setConnectHintLocked(const QString& hint) {
+void SerialConnectionController::setConnectHintLocked(const SerialHint& hint) {
     connectHintLocked_ = hint;
     host_.publishConnectHint(hint);
 }
@@ -173,7 +173,7 @@ void SerialConnectionController::syncUIConnectionStateLocked() {
     if (session_) {
         facts.baudRate = session_->actualBaudRate();
     }
-    host_.publishConnectionState(live, Tracking::statusLine(facts));
+    host_.publishConnectionState(live, Tracking::status(facts));
 }
 
 } // namespace orvane

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "common/DefaultBaudRate.h"
+#include "serial/SerialHint.h"
 #include "serial/SerialPortInfo.h"
-#include "serial/SerialPortTracking.h"
+#include "serial/SerialStatus.h"
 
 #include <QList>
 #include <QString>
@@ -20,7 +22,7 @@ public:
     // The choices the user makes on the main thread, as the I/O queue may read them.
     struct Selection {
         QString path;
-        qint64 baudRate = 2000000;
+        qint64 baudRate = defaultBaudRate;
         // Another link is chosen: the port stays closed and the status says so.
         bool otherLinkChosen = false;
     };
@@ -36,15 +38,14 @@ public:
     virtual bool portChangesReported() const = 0;
 
     // The link's state and status line.
-    virtual void publishConnectionState(bool live,
-                                        const SerialPortTracking::StatusLine& status) = 0;
-    virtual void publishDisconnected(const QString& statusText) = 0;
-    // "connecting · <path>" unless the port already shows as open.
+    virtual void publishConnectionState(bool live, const SerialStatus& status) = 0;
+    virtual void publishDisconnected(const SerialStatus& status) = 0;
+    // Connecting to `path`, unless the port already shows as open.
     virtual void publishConnecting(const QString& path) = 0;
     // The port flag drops ahead of the rest of the state (a forced disconnect).
     virtual void publishPortClosed() = 0;
     virtual void publishPorts(const QList<SerialPortInfo>& ports) = 0;
-    virtual void publishConnectHint(const QString& hint) = 0;
+    virtual void publishConnectHint(const SerialHint& hint) = 0;
     // The selection moved to `path`; `logSummary` (when not empty) goes to the debug log,
     // `migrated` tells the owner to remember the new path.
     virtual void publishSelectedPath(const QString& path, const QString& logSummary,

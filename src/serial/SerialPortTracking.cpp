@@ -2,97 +2,70 @@
 
 namespace orvane::SerialPortTracking {
 
-QString liveStatusText(const QString& label, qint64 baudRate) {
-    return QStringLiteral("%1 · %2 bps · open").arg(label).arg(baudRate);
-}
-
 qint64 wholeSecondsAtLeastOne(qint64 remainingMs) {
     return std::max<qint64>(1, remainingMs / 1000);
 }
 
-StatusLine statusLine(const StatusFacts& f) {
-    using Phase = SerialStatusPhase;
+SerialStatus status(const StatusFacts& f) {
+    using Reason = SerialClosedReason;
     if (f.live) {
-        return {Phase::live, liveStatusText(f.portLabel, f.baudRate)};
+        return SerialStatus::live(f.portLabel, f.baudRate);
     }
     if (f.otherLinkChosen) {
-        return {Phase::closed, QStringLiteral("closed · 使用蓝牙")};
+        return SerialStatus::closed(Reason::otherLinkChosen);
     }
     if (!f.userWantsConnection) {
-        return {Phase::closed, closedStatusText(f.selectedPath, f.pathExists)};
+        return closedStatus(f.selectedPath, f.pathExists);
     }
     if (!f.connectHint.isEmpty()) {
-        return {Phase::closed, f.connectHint};
+        return SerialStatus::showingHint(f.connectHint);
     }
     if (f.reconnecting) {
-        return {Phase::closed, f.selectedPath + QStringLiteral(" · 恢复连接…")};
+        return SerialStatus::closed(Reason::recovering, f.selectedPath);
     }
     if (f.missing) {
-        return {Phase::closed, QStringLiteral("closed · 设备未找到 · ") + f.selectedPath};
+        return SerialStatus::closed(Reason::deviceMissing, f.selectedPath);
     }
     if (f.coolingSeconds && !f.selectedPath.isEmpty()) {
-        return {
-            Phase::reconnecting,
-            QStringLiteral("reconnecting · %1s · %2").arg(*f.coolingSeconds).arg(f.selectedPath)};
+        return SerialStatus::reconnecting(*f.coolingSeconds, f.selectedPath);
     }
     if (f.selectedPath.isEmpty()) {
-        return {Phase::closed, QStringLiteral("closed")};
+        return SerialStatus::closed(Reason::noPortSelected);
     }
     if (!f.pathExists) {
-        return {Phase::closed, QStringLiteral("closed · 设备未找到")};
+        return SerialStatus::closed(Reason::deviceNotFound);
     }
-    return {Phase::connecting, QStringLiteral("connecting · ") + f.selectedPath};
+    return SerialStatus::connecting(f.selectedPath);
 }
 
-QString closedStatusText(const QString& selectedPath, bool pathExists) {
+SerialStatus closedStatus(const QString& selectedPath, bool pathExists) {
     if (selectedPath.isEmpty()) {
-        return QStringLiteral("closed");
+        return SerialStatus::closed(SerialClosedReason::noPortSelected);
     }
-    return pathExists ? QStringLiteral("closed · ") + selectedPath
-                      : QStringLiteral("closed · 设备未找到");
+    return pathExists ? SerialStatus::closed(SerialClosedReason::portClosed, selectedPath)
+                      : SerialStatus::closed(SerialClosedReason::deviceNotFound);
 }
 
-QString waitingForReenumerationHint(const QString& path) {
-    return QStringLiteral("等待 %1 重新枚举…").arg(path);
-}
-
-QString waitingForReadyHint(const QString& path) {
-    return QStringLiteral("等待 %1 就绪…").arg(path);
-}
-
-QString sharedPortHint(const QString& command, const QString& path) {
-    return QStringLiteral("%1 也打开了 %2，可能会丢失数据").arg(command, path);
-}
-
-QString busyHint(const std::optional<QString>& occupier, const QString& path) {
-    const QString holder =
-        occupier && !occupier->isEmpty() ? *occupier : QStringLiteral("其他程序");
-    return holder + QStringLiteral(" 占用 ") + path;
-}
-
-QString connectHint(const HintFacts& f) {
+SerialHint connectHint(const HintFacts& f) {
     if (f.selectedPath.isEmpty()) {
-        return QStringLiteral("请在设置中选择串口");
+        return SerialHint::choosePort();
     }
     if (f.reachable) {
         return {};
     }
     switch (f.refusal) {
     case OpenRefusal::missing:
-        return waitingForReenumerationHint(f.selectedPath);
+        return SerialHint::waitingForReenumeration(f.selectedPath);
     case OpenRefusal::permission:
-        // Serial devices belong to a group the user must be in; "cannot open" alone would
-        // leave them guessing.
-        return QStringLiteral("无权限打开 %1（请将当前用户加入 dialout 组后重新登录）")
-            .arg(f.selectedPath);
+        return SerialHint::noPermission(f.selectedPath);
     case OpenRefusal::none:
     case OpenRefusal::other:
         break;
     }
     if (f.occupier && !f.occupier->isEmpty()) {
-        return busyHint(f.occupier, f.selectedPath);
+        return SerialHint::busy(*f.occupier, f.selectedPath);
     }
-    return QStringLiteral("无法打开 ") + f.selectedPath;
+    return SerialHint::cannotOpen(f.selectedPath);
 }
 
 QList<SerialPortInfo> offeredPorts(const QList<SerialPortInfo>& ports,

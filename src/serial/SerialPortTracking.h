@@ -1,7 +1,8 @@
 #pragma once
 
+#include "serial/SerialHint.h"
 #include "serial/SerialPortInfo.h"
-#include "serial/SerialStatusPhase.h"
+#include "serial/SerialStatus.h"
 
 #include <QList>
 #include <QString>
@@ -12,9 +13,10 @@
 
 namespace orvane {
 
-// The rules that turn the serial service's view of its port into what the user reads: the
-// one-line status, the connect hint, the offered port list, and which port a device that
-// re-enumerated under a new path is now. Pure functions; the service gathers the facts.
+// The rules that turn the serial service's view of its port into what the user is told: the
+// one-line status and the connect hint (as values, worded by SerialStatusText), the offered port
+// list, and which port a device that re-enumerated under a new path is now. Pure functions; the
+// service gathers the facts.
 namespace SerialPortTracking {
 
 struct StatusFacts {
@@ -29,32 +31,21 @@ struct StatusFacts {
     bool pathExists = false;
     // Whole seconds left of the reconnect wait, when one is running (at least 1).
     std::optional<qint64> coolingSeconds;
-    QString connectHint;
-    QString portLabel;         // label of the selected port, or its path
-    qint64 baudRate = 2000000; // speed in force, or the default without a session
-};
-
-struct StatusLine {
-    SerialStatusPhase phase = SerialStatusPhase::closed;
-    QString text;
+    SerialHint connectHint;
+    QString portLabel;                 // label of the selected port, or its path
+    qint64 baudRate = defaultBaudRate; // speed in force, or the default without a session
 };
 
 // The first rule that applies: live, closed by choice, a hint, recovering, missing, cooling down,
 // no path, path absent, connecting.
-StatusLine statusLine(const StatusFacts& facts);
-inline QString statusText(const StatusFacts& facts) {
-    return statusLine(facts).text;
-}
-
-// "<label> · <baud> bps · open"
-QString liveStatusText(const QString& label, qint64 baudRate);
+SerialStatus status(const StatusFacts& facts);
 
 // Whole seconds (at least 1) for a wait of `remainingMs`.
 qint64 wholeSecondsAtLeastOne(qint64 remainingMs);
 
-// What the status reads after a disconnect: "closed", "closed · <path>" or
-// "closed · 设备未找到".
-QString closedStatusText(const QString& selectedPath, bool pathExists);
+// What the status is after a disconnect: no port selected, the port closed, or the device
+// not found.
+SerialStatus closedStatus(const QString& selectedPath, bool pathExists);
 
 enum class OpenRefusal {
     none,       // the port can be opened (or no path is selected)
@@ -70,15 +61,8 @@ struct HintFacts {
     std::optional<QString> occupier;
 };
 
-// The hint shown while not connected; empty when the port is reachable.
-QString connectHint(const HintFacts& facts);
-
-QString waitingForReenumerationHint(const QString& path);
-QString waitingForReadyHint(const QString& path);
-// "<occupier> 占用 <path>", with "其他程序" when nobody can be named.
-// "<command> 也打开了 <path>，可能会丢失数据"
-QString sharedPortHint(const QString& command, const QString& path);
-QString busyHint(const std::optional<QString>& occupier, const QString& path);
+// The hint shown while not connected; none when the port is reachable.
+SerialHint connectHint(const HintFacts& facts);
 
 // The list offered for selection: a selected path that is absent from `ports` is put
 // first, labelled with its own path, so the selection stays visible while unplugged.

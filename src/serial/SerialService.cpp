@@ -2,6 +2,7 @@
 
 #include "serial/SerialDiagnostics.h"
 #include "serial/SerialPortTracking.h"
+#include "serial/SerialStatusText.h"
 #include "serial/SteadySerialClock.h"
 
 #include <QMetaObject>
@@ -138,18 +139,17 @@ bool SerialService::portChangesReported() const {
     return hotplug_ && hotplug_->isWatching();
 }
 
-void SerialService::publishConnectionState(bool live,
-                                           const SerialPortTracking::StatusLine& status) {
+void SerialService::publishConnectionState(bool live, const SerialStatus& status) {
     postToMain([this, live, status] {
         setConnectedFlagsMain(live, live);
-        setStatusMain(status.phase, status.text);
+        setStatusMain(status);
     });
 }
 
-void SerialService::publishDisconnected(const QString& statusText) {
-    postToMain([this, statusText] {
+void SerialService::publishDisconnected(const SerialStatus& status) {
+    postToMain([this, status] {
         setConnectedFlagsMain(false, false);
-        setStatusMain(SerialStatusPhase::closed, statusText);
+        setStatusMain(status);
     });
 }
 
@@ -159,7 +159,7 @@ void SerialService::publishConnecting(const QString& path) {
     }
     postToMain([this, path] {
         if (!isPortOpen_ && !isConnected_) {
-            setStatusMain(SerialStatusPhase::connecting, QStringLiteral("connecting · ") + path);
+            setStatusMain(SerialStatus::connecting(path));
         }
     });
 }
@@ -175,8 +175,8 @@ void SerialService::publishPorts(const QList<SerialPortInfo>& ports) {
     });
 }
 
-void SerialService::publishConnectHint(const QString& hint) {
-    postToMain([this, hint] { publish(connectHint_, hint, &SerialService::connectHintChanged); });
+void SerialService::publishConnectHint(const SerialHint& hint) {
+    postToMain([this, hint] { publish(hint_, hint, &SerialService::connectHintChanged); });
 }
 
 void SerialService::publishSelectedPath(const QString& path, const QString& logSummary,
@@ -331,24 +331,33 @@ SerialService::FrameHandler SerialService::frameHandler() const {
 
 // ---- Status ------------------------------------------------------------------------------
 
+QString SerialService::statusText() const {
+    return SerialStatusText::status(status_);
+}
+
+QString SerialService::connectHint() const {
+    return SerialStatusText::hint(hint_);
+}
+
 QString SerialService::cachedStatusText() const {
     std::lock_guard lock(statusLock_);
-    return cachedStatusText_;
+    return SerialStatusText::status(cachedStatus_);
 }
 
-void SerialService::setStatusMain(SerialStatusPhase phase, const QString& text) {
+void SerialService::setStatusMain(const SerialStatus& status) {
     {
         std::lock_guard lock(statusLock_);
-        cachedStatusText_ = text;
+        cachedStatus_ = status;
     }
-    publishStatusMain(phase, text);
+    publishStatusMain(status);
 }
 
-void SerialService::publishStatusMain(SerialStatusPhase phase, const QString& text) {
-    const bool phaseChanged = statusPhase_ != phase;
-    statusPhase_ = phase;
-    if (statusText_ != text || phaseChanged) {
-        statusText_ = text;
+void SerialService::publishStatusMain(const SerialStatus& status) {
+    // Listeners show the words: a new value that reads the same is no news to them.
+    const bool changed = status_.phase != status.phase ||
+                         SerialStatusText::status(status_) != SerialStatusText::status(status);
+    status_ = status;
+    if (changed) {
         emit statusTextChanged();
     }
 }
@@ -428,16 +437,16 @@ void SerialService::drainOnProtocolQueue(const SessionPtr& session) {
         session->waitingReconnect()) {
         return;
     }
-    const QString text = SerialPortTracking::liveStatusText(registry_.labelFor(session->path()),
-                                                            session->actualBaudRate());
+    const SerialStatus status =
+        SerialStatus::live(registry_.labelFor(session->path()), session->actualBaudRate());
     {
         std::lock_guard lock(statusLock_);
-        if (text == cachedStatusText_) {
+        if (status == cachedStatus_) {
             return;
         }
-        cachedStatusText_ = text;
+        cachedStatus_ = status;
     }
-    postToMain([this, text] { publishStatusMain(SerialStatusPhase::live, text); });
+    postToMain([this, status] { publishStatusMain(status); });
 }
 
 SerialLinkWriter::Links SerialService::writerLinks() {

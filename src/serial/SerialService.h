@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/DefaultBaudRate.h"
 #include "common/LogCategories.h"
 #include "common/Result.h"
 #include "common/WorkQueue.h"
@@ -18,6 +19,7 @@
 #include "serial/SerialPortRegistry.h"
 #include "serial/SerialPortSession.h"
 #include "serial/SerialServiceTimings.h"
+#include "serial/SerialStatus.h"
 #include "serial/SerialStatusPhase.h"
 #include "serial/SerialWriteError.h"
 
@@ -77,7 +79,6 @@ class SerialService : public QObject, private SerialConnectionHost {
 public:
     static constexpr char ioQueueName[] = "com.orvane.serial.io";
     static constexpr char protocolQueueName[] = "com.orvane.serial.protocol";
-    static constexpr qint64 defaultBaudRate = 2000000;
 
     using SessionFactory = SerialConnectionController::SessionFactory;
 
@@ -169,13 +170,18 @@ public:
     void setOtherLinkChosen(bool chosen);
     bool isConnected() const { return isConnected_; }
     bool isPortOpen() const { return isPortOpen_; }
-    QString statusText() const { return statusText_; }
-    // The state word the status text leads with, as a value; changes with statusTextChanged.
-    SerialStatusPhase statusPhase() const { return statusPhase_; }
+    // The status line as a value, and in words; both change with statusTextChanged.
+    const SerialStatus& status() const { return status_; }
+    QString statusText() const;
+    // The state word the status text leads with.
+    SerialStatusPhase statusPhase() const { return status_.phase; }
     bool userWantsConnection() const { return userWantsConnection_; }
     bool isLogPaused() const { return isLogPaused_; }
     void setLogPaused(bool paused);
-    QString connectHint() const { return connectHint_; }
+    // The connect hint as a value, and in words (empty for none); both change with
+    // connectHintChanged.
+    const SerialHint& hint() const { return hint_; }
+    QString connectHint() const;
 
     // Any thread.
     quint64 rxByteCount() const { return rxByteCount_; }
@@ -213,12 +219,12 @@ private:
     Selection selection() const override;
     bool transferReceiveActive() const override;
     bool portChangesReported() const override;
-    void publishConnectionState(bool live, const SerialPortTracking::StatusLine& status) override;
-    void publishDisconnected(const QString& statusText) override;
+    void publishConnectionState(bool live, const SerialStatus& status) override;
+    void publishDisconnected(const SerialStatus& status) override;
     void publishConnecting(const QString& path) override;
     void publishPortClosed() override;
     void publishPorts(const QList<SerialPortInfo>& ports) override;
-    void publishConnectHint(const QString& hint) override;
+    void publishConnectHint(const SerialHint& hint) override;
     void publishSelectedPath(const QString& path, const QString& logSummary,
                              bool migrated) override;
     void publishUserWantsConnection(bool wants) override;
@@ -238,9 +244,9 @@ private:
     SerialLinkWriter::Links writerLinks();
 
     // ---- Main-thread state writers ----
-    void setStatusMain(SerialStatusPhase phase, const QString& text);
-    // The same, leaving the cached text to the caller.
-    void publishStatusMain(SerialStatusPhase phase, const QString& text);
+    void setStatusMain(const SerialStatus& status);
+    // The same, leaving the cached status to the caller.
+    void publishStatusMain(const SerialStatus& status);
     void setConnectedFlagsMain(bool isPortOpen, bool isConnected);
 
     const SerialServiceTimings timings_;
@@ -255,11 +261,10 @@ private:
     bool otherLinkChosen_ = false;
     bool isConnected_ = false;
     bool isPortOpen_ = false;
-    QString statusText_ = QStringLiteral("closed");
-    SerialStatusPhase statusPhase_ = SerialStatusPhase::closed;
+    SerialStatus status_;
     bool userWantsConnection_ = true;
     bool isLogPaused_ = false;
-    QString connectHint_;
+    SerialHint hint_;
 
     mutable std::mutex selectionLock_;
     Selection selection_;
@@ -279,7 +284,7 @@ private:
     std::atomic<bool> echoCheckQueued_{false};
     std::atomic<bool> drainQueued_{false};
     mutable std::mutex statusLock_;
-    QString cachedStatusText_;
+    SerialStatus cachedStatus_;
 
     // Main thread.
     QTimer keepaliveTimer_;

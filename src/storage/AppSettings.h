@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/DefaultBaudRate.h"
+
 #include <QJsonObject>
 #include <QString>
 #include <QtGlobal>
@@ -11,7 +13,7 @@ namespace orvane {
 // The user's settings as one value. The store keeps each field under its own key.
 struct AppSettings {
     QString serialPort;
-    qint64 baudRate = 2000000;
+    qint64 baudRate = defaultBaudRate;
     bool autostart = false;
     // True for a settings value made from scratch; a database that has never stored the
     // switch reads it as false.

@@ -4,6 +4,7 @@
 #include "serial/SerialConnectionHost.h"
 #include "serial/SerialDeviceSource.h"
 #include "serial/SerialPortIO.h"
+#include "serial/SerialStatusText.h"
 
 #include <QStringList>
 
@@ -148,18 +149,22 @@ public:
     bool transferReceiveActive() const override { return false; }
     qint64 exclusiveSendDepth() const override { return 0; }
     bool portChangesReported() const override { return changesReported; }
-    void publishConnectionState(bool isLive, const SerialPortTracking::StatusLine& line) override {
+    void publishConnectionState(bool isLive, const SerialStatus& value) override {
         live = isLive;
-        status = line.text;
+        status = SerialStatusText::status(value);
     }
-    void publishDisconnected(const QString& text) override {
+    void publishDisconnected(const SerialStatus& value) override {
         live = false;
-        status = text;
+        status = SerialStatusText::status(value);
     }
-    void publishConnecting(const QString& path) override { status = "connecting · " + path; }
+    void publishConnecting(const QString& path) override {
+        status = SerialStatusText::status(SerialStatus::connecting(path));
+    }
     void publishPortClosed() override {}
     void publishPorts(const QList<SerialPortInfo>&) override {}
-    void publishConnectHint(const QString& text) override { hint = text; }
+    void publishConnectHint(const SerialHint& value) override {
+        hint = SerialStatusText::hint(value);
+    }
     void publishSelectedPath(const QString& path, const QString& summary, bool migrated) override {
         chosen.path = path;
         selectedPath = path;

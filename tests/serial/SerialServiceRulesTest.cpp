@@ -4,6 +4,7 @@
 #include "serial/SerialFrameProcessor.h"
 #include "serial/SerialPortTracking.h"
 #include "serial/SerialReconnectPolicy.h"
+#include "serial/SerialStatusText.h"
 
 #include <QSet>
 
@@ -18,6 +19,13 @@ namespace Tracking = SerialPortTracking;
 constexpr auto fatal = Policy::ReasonClass::fatal;
 constexpr auto gone = Policy::ReasonClass::deviceGone;
 constexpr auto other = Policy::ReasonClass::other;
+
+QString statusText(const Tracking::StatusFacts& facts) {
+    return SerialStatusText::status(Tracking::status(facts));
+}
+QString hintText(const Tracking::HintFacts& facts) {
+    return SerialStatusText::hint(Tracking::connectHint(facts));
+}
 
 TEST(SerialReconnectPolicyTest, ReasonsAreClassedByErrorKindNotByText) {
     using C = SerialDisconnectReason::Class;
@@ -88,55 +96,53 @@ TEST(SerialReconnectPolicyTest, QuickDeathsLengthenWaitsAndLongSessionsForgiveTh
 
 TEST(SerialPortTrackingTest, StatusTextTakesTheFirstRuleThatApplies) {
     Tracking::StatusFacts f;
-    EXPECT_EQ(Tracking::statusText(f), "closed");
+    EXPECT_EQ(statusText(f), "closed");
     f.selectedPath = "/dev/ttyACM0";
-    EXPECT_EQ(Tracking::statusText(f), "closed · 设备未找到");
+    EXPECT_EQ(statusText(f), "closed · 设备未找到");
     f.pathExists = true;
-    EXPECT_EQ(Tracking::statusText(f), "connecting · /dev/ttyACM0");
-    EXPECT_EQ(Tracking::statusLine(f).phase, SerialStatusPhase::connecting);
+    EXPECT_EQ(statusText(f), "connecting · /dev/ttyACM0");
+    EXPECT_EQ(Tracking::status(f).phase, SerialStatusPhase::connecting);
     f.coolingSeconds = 3;
-    EXPECT_EQ(Tracking::statusText(f), "reconnecting · 3s · /dev/ttyACM0");
-    EXPECT_EQ(Tracking::statusLine(f).phase, SerialStatusPhase::reconnecting);
+    EXPECT_EQ(statusText(f), "reconnecting · 3s · /dev/ttyACM0");
+    EXPECT_EQ(Tracking::status(f).phase, SerialStatusPhase::reconnecting);
     f.missing = true;
-    EXPECT_EQ(Tracking::statusText(f), "closed · 设备未找到 · /dev/ttyACM0");
-    EXPECT_EQ(Tracking::statusLine(f).phase, SerialStatusPhase::closed);
+    EXPECT_EQ(statusText(f), "closed · 设备未找到 · /dev/ttyACM0");
+    EXPECT_EQ(Tracking::status(f).phase, SerialStatusPhase::closed);
     f.reconnecting = true;
-    EXPECT_EQ(Tracking::statusText(f), "/dev/ttyACM0 · 恢复连接…");
-    EXPECT_EQ(Tracking::statusLine(f).phase, SerialStatusPhase::closed);
-    f.connectHint = "等待 /dev/ttyACM0 重新枚举…";
-    EXPECT_EQ(Tracking::statusText(f), "等待 /dev/ttyACM0 重新枚举…");
-    EXPECT_EQ(Tracking::statusLine(f).phase, SerialStatusPhase::closed);
+    EXPECT_EQ(statusText(f), "/dev/ttyACM0 · 恢复连接…");
+    EXPECT_EQ(Tracking::status(f).phase, SerialStatusPhase::closed);
+    f.connectHint = SerialHint::waitingForReenumeration("/dev/ttyACM0");
+    EXPECT_EQ(statusText(f), "等待 /dev/ttyACM0 重新枚举…");
+    EXPECT_EQ(Tracking::status(f).phase, SerialStatusPhase::closed);
     f.live = true;
     f.portLabel = "KVM Link";
     f.baudRate = 230400;
-    EXPECT_EQ(Tracking::statusText(f), "KVM Link · 230400 bps · open");
-    EXPECT_EQ(Tracking::statusLine(f).phase, SerialStatusPhase::live);
+    EXPECT_EQ(statusText(f), "KVM Link · 230400 bps · open");
+    EXPECT_EQ(Tracking::status(f).phase, SerialStatusPhase::live);
     // Closed by choice: nothing is attempted, so neither hints nor waits are shown.
     f.live = false;
     f.userWantsConnection = false;
-    EXPECT_EQ(Tracking::statusText(f), "closed · /dev/ttyACM0");
+    EXPECT_EQ(statusText(f), "closed · /dev/ttyACM0");
     f.otherLinkChosen = true;
-    EXPECT_EQ(Tracking::statusText(f), "closed · 使用蓝牙");
+    EXPECT_EQ(statusText(f), "closed · 使用蓝牙");
 
     EXPECT_EQ(Tracking::wholeSecondsAtLeastOne(0), 1);
     EXPECT_EQ(Tracking::wholeSecondsAtLeastOne(2999), 2);
-    EXPECT_EQ(Tracking::closedStatusText("", false), "closed");
-    EXPECT_EQ(Tracking::closedStatusText("/dev/x", true), "closed · /dev/x");
-    EXPECT_EQ(Tracking::closedStatusText("/dev/x", false), "closed · 设备未找到");
+    EXPECT_EQ(SerialStatusText::status(Tracking::closedStatus("", false)), "closed");
+    EXPECT_EQ(SerialStatusText::status(Tracking::closedStatus("/dev/x", true)), "closed · /dev/x");
+    EXPECT_EQ(SerialStatusText::status(Tracking::closedStatus("/dev/x", false)),
+              "closed · 设备未找到");
 }
 
 TEST(SerialPortTrackingTest, ConnectHints) {
     using R = Tracking::OpenRefusal;
-    EXPECT_EQ(Tracking::connectHint({"", false, R::none, {}}), "请在设置中选择串口");
-    EXPECT_EQ(Tracking::connectHint({"/dev/a", true, R::none, {}}), "");
-    EXPECT_EQ(Tracking::connectHint({"/dev/a", false, R::missing, {}}), "等待 /dev/a 重新枚举…");
-    EXPECT_EQ(Tracking::connectHint({"/dev/a", false, R::permission, {}}),
+    EXPECT_EQ(hintText({"", false, R::none, {}}), "请在设置中选择串口");
+    EXPECT_EQ(hintText({"/dev/a", true, R::none, {}}), "");
+    EXPECT_EQ(hintText({"/dev/a", false, R::missing, {}}), "等待 /dev/a 重新枚举…");
+    EXPECT_EQ(hintText({"/dev/a", false, R::permission, {}}),
               "无权限打开 /dev/a（请将当前用户加入 dialout 组后重新登录）");
-    EXPECT_EQ(Tracking::connectHint({"/dev/a", false, R::other, QString("minicom")}),
-              "minicom 占用 /dev/a");
-    EXPECT_EQ(Tracking::connectHint({"/dev/a", false, R::other, {}}), "无法打开 /dev/a");
-    EXPECT_EQ(Tracking::busyHint(std::nullopt, "/dev/a"), "其他程序 占用 /dev/a");
-    EXPECT_EQ(Tracking::waitingForReadyHint("/dev/a"), "等待 /dev/a 就绪…");
+    EXPECT_EQ(hintText({"/dev/a", false, R::other, QString("minicom")}), "minicom 占用 /dev/a");
+    EXPECT_EQ(hintText({"/dev/a", false, R::other, {}}), "无法打开 /dev/a");
 }
 
 TEST(SerialPortTrackingTest, AnAbsentSelectionStaysFirstInTheOfferedList) {
