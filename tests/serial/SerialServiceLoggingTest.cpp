@@ -34,6 +34,10 @@ TEST(SerialServiceLogging, ARuleQuietensItsCategoryButNeverTheDebugLogView) {
     config.directories = {{dir.path(), {"ttyNONE*"}}};
     SerialService::Platform platform;
     platform.devices = std::make_shared<LinuxSerialDeviceSource>(config);
+    // Never activated, so no port is ever opened.
+    platform.openSession = [](const QString&, qint64) -> std::unique_ptr<SerialPortSession> {
+        return nullptr;
+    };
     SerialService service(std::move(platform));
 
     const QString stderrPath = dir.filePath("stderr.txt");
