@@ -3,6 +3,7 @@
 #include "clipboard/ClipboardTimers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -80,6 +81,8 @@ private:
     };
 
     std::vector<std::shared_ptr<Slot>> slots_;
-    qint64 elapsedMs_ = 0;
+    // Atomic: the history's worker reads the clock (the store's "recent") while the test
+    // moves it on the main thread.
+    std::atomic<qint64> elapsedMs_{0};
     quint64 nextSeq_ = 0;
 };
