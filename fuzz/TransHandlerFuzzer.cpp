@@ -9,6 +9,7 @@
 #include "protocol/FrameType.h"
 #include "protocol/ProtocolWire.h"
 #include "protocol/TransWire.h"
+#include "storage/DataDirectoryFiles.h"
 #include "trans/TransHandler.h"
 
 #include <QDate>
@@ -162,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                      delivered.insert(f);
                                  }
                                  return Done{};
-                             });
+                             },
+                             std::make_shared<DataDirectoryFiles>(DataDirectory::standard()));
         Input in(data, size);
         quint32 announced = 0;
         for (int step = 0; step < 64 && !in.empty(); ++step) {
