@@ -46,7 +46,6 @@ public:
     void send(QByteArray frame, std::optional<QString> label, SendCompletion completion) override;
     SendResult sendAndWait(QByteArray frame, std::optional<QString> label) override;
     LinkState state() const override { return state_; }
-    QString hint() const override { return {}; }
 
     // ---- Main thread ----------------------------------------------------------------------
     // The device this link is for; an empty id: none, the link is not the chosen one.

@@ -38,8 +38,6 @@ public:
 
     // Main thread.
     virtual LinkState state() const = 0;
-    // What the user could do to get the link up; empty when nothing.
-    virtual QString hint() const = 0;
 };
 
 } // namespace orvane

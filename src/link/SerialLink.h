@@ -19,7 +19,6 @@ public:
     void send(QByteArray frame, std::optional<QString> label, SendCompletion completion) override;
     SendResult sendAndWait(QByteArray frame, std::optional<QString> label) override;
     LinkState state() const override;
-    QString hint() const override { return service_.connectHint(); }
 
     SerialService& service() { return service_; }
 

@@ -34,7 +34,6 @@ public:
         return Done{};
     }
     LinkState state() const override { return {LinkPhase::live}; }
-    QString hint() const override { return {}; }
 
     QList<quint32> sent() const {
         std::lock_guard guard(lock_);
