@@ -193,9 +193,10 @@ TEST_F(LinuxSerialDeviceSourceTest, NamesTheLockHolderBeforeOtherProcessesWithTh
     ASSERT_TRUE(QFile::link(held.slavePath, dev() + "/ttyACM0"));
     const QString path = dev() + "/ttyACM0";
 
-    // util-linux flock(1) takes the lock and keeps it while its command runs.
+    // util-linux flock(1) takes the lock and keeps it while its command runs. It waits for the
+    // lock rather than giving up: the probe below takes the same lock for a moment each time.
     QProcess holder;
-    holder.start("flock", {"--exclusive", "--nonblock", path, "sleep", "30"});
+    holder.start("flock", {"--exclusive", path, "sleep", "30"});
     ASSERT_TRUE(holder.waitForStarted());
     const LinuxSerialDeviceSource source(config());
     const QDeadlineTimer deadline(5000);
