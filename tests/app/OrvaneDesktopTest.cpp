@@ -8,7 +8,12 @@
 #include "support/EventLoopWait.h"
 #include "support/XvfbServer.h"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -16,8 +21,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <QXmlStreamReader>
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <tuple>
 
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -29,6 +38,89 @@ namespace orvane {
 namespace {
 
 constexpr int waitMs = 30000; // generous: the sanitizer builds start slowly
+
+const QString service = QStringLiteral("org.orvane.Orvane");
+const QString objectPath = QStringLiteral("/org/orvane/Orvane");
+const QString interface = QStringLiteral("org.orvane.Orvane1");
+
+// The members of org.orvane.Orvane1 in an introspection document: name and signature each,
+// a method's in and out arguments apart (their order among each other is free).
+QStringList interfaceMembers(const QString& xml) {
+    QStringList members;
+    QXmlStreamReader reader(xml);
+    bool inside = false;
+    QString member, in, out;
+    const auto flush = [&] {
+        if (!member.isEmpty()) {
+            members.append(member + QStringLiteral("(") + in + QStringLiteral(")(") + out +
+                           QStringLiteral(")"));
+            member.clear();
+        }
+        in.clear();
+        out.clear();
+    };
+    while (!reader.atEnd()) {
+        reader.readNext();
+        const auto attributes = reader.attributes();
+        const QString tag = reader.name().toString();
+        if (tag == QStringLiteral("interface")) {
+            flush();
+            inside =
+                reader.isStartElement() && attributes.value(QStringLiteral("name")) == interface;
+        }
+        if (!inside || !reader.isStartElement()) {
+            continue;
+        }
+        const QString name = attributes.value(QStringLiteral("name")).toString();
+        const QString type = attributes.value(QStringLiteral("type")).toString();
+        if (tag == QStringLiteral("method") || tag == QStringLiteral("signal")) {
+            flush();
+            member = tag + QLatin1Char(' ') + name;
+        } else if (tag == QStringLiteral("arg")) {
+            // A signal's arguments all go out, whether the document says so or not.
+            const bool isOut =
+                member.startsWith(QStringLiteral("signal")) ||
+                attributes.value(QStringLiteral("direction")) == QStringLiteral("out");
+            (isOut ? out : in) += type;
+        } else if (tag == QStringLiteral("property")) {
+            flush();
+            members.append(QStringLiteral("property ") + name + QLatin1Char(' ') + type +
+                           QLatin1Char(' ') +
+                           attributes.value(QStringLiteral("access")).toString());
+        }
+    }
+    flush();
+    members.sort();
+    return members;
+}
+
+// Hears the program's signals, in the order they came.
+class SignalLog : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QDBusMessage> heard;
+
+    // The job's end, once heard.
+    std::optional<QDBusMessage> endOf(uint job) const {
+        for (const QDBusMessage& signal : heard) {
+            if (signal.member() == QStringLiteral("JobFinished") &&
+                signal.arguments().value(0).toUInt() == job) {
+                return signal;
+            }
+        }
+        return std::nullopt;
+    }
+    int progressOf(uint job) const {
+        return int(std::count_if(heard.cbegin(), heard.cend(), [job](const QDBusMessage& signal) {
+            return signal.member() == QStringLiteral("JobProgress") &&
+                   signal.arguments().value(0).toUInt() == job;
+        }));
+    }
+
+public slots:
+    void hear(const QDBusMessage& signal) { heard.append(signal); }
+};
 
 class OrvaneDesktopTest : public ::testing::Test {
 protected:
@@ -43,11 +135,11 @@ protected:
         if (!xserver) {
             GTEST_SKIP() << whyNot.toStdString();
         }
-        bus.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address=1")});
-        ASSERT_TRUE(test::waitUntil([&] { return bus.canReadLine(); }, 10000));
-        const QString address = QString::fromUtf8(bus.readLine().trimmed());
+        busDaemon.start(QStringLiteral("dbus-daemon"),
+                        {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                         QStringLiteral("--print-address=1")});
+        ASSERT_TRUE(test::waitUntil([&] { return busDaemon.canReadLine(); }, 10000));
+        address = QString::fromUtf8(busDaemon.readLine().trimmed());
 
         env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), xserver->display());
@@ -66,7 +158,7 @@ protected:
         if (HasFailure()) {
             std::fprintf(stderr, "orvane said:\n%s\n", program.readAll().constData());
         }
-        for (QProcess* process : {&copier, &program, &bus}) {
+        for (QProcess* process : {&copier, &program, &busDaemon}) {
             if (process->state() != QProcess::NotRunning) {
                 process->terminate();
                 if (!process->waitForFinished(10000)) {
@@ -94,7 +186,8 @@ protected:
 
     QTemporaryDir home;
     std::unique_ptr<XvfbServer> xserver;
-    QProcess bus;
+    QString address;
+    QProcess busDaemon;
     QProcess program;
     QProcess copier;
     QProcessEnvironment env;
@@ -200,5 +293,140 @@ TEST_F(OrvaneDesktopTest, PushedItemsReachTheXClipboardAndCopiedTextTheHistory) 
     EXPECT_EQ(reopened.value()->getSettings()->serialPort, device.link);
 }
 
+TEST_F(OrvaneDesktopTest, OtherProgramsSendAndListenThroughTheRunningProgram) {
+    const QString big = home.filePath(QStringLiteral("big.bin"));
+    {
+        QFile out(big);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray(4 << 20, 'b'));
+    }
+    const QString fifo = home.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    DevsimProcess device({"--interval", "200", "--buffer-size", "1024"});
+    ASSERT_TRUE(test::waitUntil([&] { return QFile::exists(device.link); }, 5000));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QStringLiteral(ORVANE_DESKTOP_PATH), {QStringLiteral("--port"), device.link});
+    ASSERT_TRUE(program.waitForStarted(5000));
+
+    QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("client"));
+    ASSERT_TRUE(bus.isConnected());
+    SignalLog log;
+    for (const char* name : {"JobProgress", "JobFinished", "ItemReceived"}) {
+        ASSERT_TRUE(bus.connect(service, objectPath, interface, QString::fromLatin1(name), &log,
+                                SLOT(hear(QDBusMessage))));
+    }
+    const auto call = [&](const QString& method, const QVariantList& arguments = {},
+                          const QString& on = interface) {
+        QDBusMessage message = QDBusMessage::createMethodCall(service, objectPath, on, method);
+        message.setArguments(arguments);
+        return bus.call(message, QDBus::Block, 10000);
+    };
+    const auto property = [&](const QString& name) {
+        const QDBusMessage reply = call(QStringLiteral("Get"), {interface, name},
+                                        QStringLiteral("org.freedesktop.DBus.Properties"));
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    };
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return property(QStringLiteral("LinkState")) == QStringLiteral("connected"); },
+        waitMs));
+    EXPECT_EQ(property(QStringLiteral("Link")), QStringLiteral("serial"));
+    EXPECT_EQ(property(QStringLiteral("Port")), device.link);
+
+    // What the program says of itself is what the interface file says.
+    const QDBusMessage introspection = call(QStringLiteral("Introspect"), {},
+                                            QStringLiteral("org.freedesktop.DBus.Introspectable"));
+    QFile file(QStringLiteral(ORVANE_SOURCE_DIR "/resources/dbus/org.orvane.Orvane1.xml"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList declared = interfaceMembers(QString::fromUtf8(file.readAll()));
+    EXPECT_EQ(declared.size(), 17);
+    EXPECT_EQ(interfaceMembers(introspection.arguments().value(0).toString()), declared);
+
+    device.skipPending();
+    const QDBusMessage text = call(QStringLiteral("SendText"), {QStringLiteral("hello 你好")});
+    ASSERT_EQ(text.type(), QDBusMessage::ReplyMessage) << text.errorMessage().toStdString();
+    const uint textJob = text.arguments().value(0).toUInt();
+    ASSERT_TRUE(test::waitUntil([&] { return log.endOf(textJob).has_value(); }, waitMs));
+    EXPECT_EQ(log.endOf(textJob)->arguments(),
+              (QVariantList{textJob, QStringLiteral("sent"), QStringLiteral("发送成功 · 文本"),
+                            qulonglong(12)}));
+    EXPECT_GT(log.progressOf(textJob), 0);
+    const auto received = device.waitFor(QStringLiteral("receive_done"), {}, 5000);
+    ASSERT_TRUE(received);
+    // The event's own text quotes what arrived.
+    EXPECT_TRUE(received->value(QStringLiteral("text"))
+                    .toString()
+                    .contains(QStringLiteral(": \"hello 你好\"")));
+
+    // A send under way is neither replaced nor hurried by a second request; Cancel ends it.
+    const QDBusMessage file1 = call(QStringLiteral("SendFile"), {big});
+    ASSERT_EQ(file1.type(), QDBusMessage::ReplyMessage) << file1.errorMessage().toStdString();
+    const uint fileJob = file1.arguments().value(0).toUInt();
+    ASSERT_TRUE(test::waitUntil([&] { return log.progressOf(fileJob) > 0; }, waitMs));
+    const QDBusMessage busy = call(QStringLiteral("SendText"), {QStringLiteral("later")});
+    ASSERT_FALSE(log.endOf(fileJob))
+        << log.endOf(fileJob)->arguments().value(2).toString().toStdString();
+    EXPECT_EQ(busy.errorName(), QStringLiteral("org.orvane.Orvane1.Error.Busy"));
+    EXPECT_EQ(busy.errorMessage(), QStringLiteral("另一个剪贴板传输正在进行中"));
+    EXPECT_EQ(call(QStringLiteral("Cancel"), {fileJob}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(test::waitUntil([&] { return log.endOf(fileJob).has_value(); }, waitMs));
+    EXPECT_EQ(log.endOf(fileJob)->arguments().value(1), QStringLiteral("cancelled"));
+
+    // A FIFO is not waited on.
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return property(QStringLiteral("Sending")) == QVariant(false); }, waitMs));
+    QDBusMessage fromFifo;
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            fromFifo = call(QStringLiteral("SendFile"), {fifo});
+            return fromFifo.type() == QDBusMessage::ReplyMessage;
+        },
+        waitMs))
+        << fromFifo.errorMessage().toStdString();
+    const uint fifoJob = fromFifo.arguments().value(0).toUInt();
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(test::waitUntil([&] { return log.endOf(fifoJob).has_value(); }, waitMs));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(log.endOf(fifoJob)->arguments().value(1), QStringLiteral("failed"));
+
+    // What the device pushes is announced once it is in the history.
+    device.command(QStringLiteral("text 从设备来"));
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            return std::any_of(log.heard.cbegin(), log.heard.cend(), [](const QDBusMessage& m) {
+                return m.member() == QStringLiteral("ItemReceived");
+            });
+        },
+        waitMs));
+    const auto pushed =
+        std::find_if(log.heard.cbegin(), log.heard.cend(), [](const QDBusMessage& m) {
+            return m.member() == QStringLiteral("ItemReceived");
+        });
+    ASSERT_EQ(pushed->signature(), QStringLiteral("(xssastx)"));
+    const auto firstOf = [](const QDBusArgument& entry) {
+        qint64 id = 0;
+        QString kind, text;
+        entry.beginStructure();
+        entry >> id >> kind >> text;
+        return std::tuple(id, kind, text);
+    };
+    const auto [pushedID, pushedKind, pushedText] =
+        firstOf(pushed->arguments().value(0).value<QDBusArgument>());
+    EXPECT_EQ(pushedKind, QStringLiteral("text"));
+    EXPECT_EQ(pushedText, QStringLiteral("从设备来"));
+    // The id it keeps in the history, which SendEntry takes.
+    const QDBusMessage listed = call(QStringLiteral("ListHistory"));
+    ASSERT_EQ(listed.signature(), QStringLiteral("a(xssastx)"));
+    const QDBusArgument entries = listed.arguments().value(0).value<QDBusArgument>();
+    entries.beginArray();
+    ASSERT_FALSE(entries.atEnd());
+    EXPECT_EQ(std::get<0>(firstOf(entries)), pushedID);
+    const QDBusMessage again = call(QStringLiteral("SendEntry"), {pushedID});
+    EXPECT_EQ(again.type(), QDBusMessage::ReplyMessage) << again.errorMessage().toStdString();
+}
+
 } // namespace
 } // namespace orvane
+
+#include "OrvaneDesktopTest.moc"
