@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QMetaObject>
+#include <QPointer>
 #include <QThread>
 
 namespace orvane {
@@ -120,18 +121,34 @@ RemoteControl::start(const ClipboardEntry& entry) {
     }
     const Job job = ++lastJob_;
     SendController::Observer observer;
-    // Queued, like everything the job reports: its caller hears of the job first.
-    observer.progress = [this, job](int percent) {
+    // Queued, like everything the job reports: its caller hears of the job first. The send
+    // may outlast this object while the program quits.
+    QPointer<RemoteControl> self(this);
+    observer.progress = [self, job](int percent) {
+        if (!self) {
+            return;
+        }
         QMetaObject::invokeMethod(
-            this, [this, job, percent] { emit jobProgress(job, percent); }, Qt::QueuedConnection);
+            self.data(),
+            [self, job, percent] {
+                if (self) {
+                    emit self->jobProgress(job, percent);
+                }
+            },
+            Qt::QueuedConnection);
     };
-    observer.finished = [this, job](SendController::Outcome outcome, const QString& message,
+    observer.finished = [self, job](SendController::Outcome outcome, const QString& message,
                                     qint64 bytes) {
-        running_.erase(job);
+        if (!self) {
+            return;
+        }
+        self->running_.erase(job);
         QMetaObject::invokeMethod(
-            this,
-            [this, job, outcome, message, bytes] {
-                emit jobFinished(job, outcome, message, quint64(bytes));
+            self.data(),
+            [self, job, outcome, message, bytes] {
+                if (self) {
+                    emit self->jobFinished(job, outcome, message, quint64(bytes));
+                }
             },
             Qt::QueuedConnection);
     };
