@@ -27,6 +27,7 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -132,6 +133,7 @@ public:
     AppStore* store() { return settings_->store().get(); }
 
     HistoryService& history() { return *history_; }
+    SendController& sends() { return *sends_; }
 
     // A completed item from the device: onto the clipboard and into the history.
     void deliverTransEntry(const ClipboardEntry& entry);
@@ -147,6 +149,9 @@ signals:
     void showSettingsChanged();
     void toastChanged();
     void clipboardTransferChanged();
+    // An item from the device is on the clipboard and in the history, with the id it keeps
+    // there (its row id once it was stored).
+    void itemReceived(const orvane::ClipboardEntry& entry);
 
 private:
     // What an error is about: one about the link goes once the link works again.
@@ -174,6 +179,9 @@ private:
     std::unique_ptr<SettingsController> settings_;
     std::shared_ptr<HistoryService> history_;
     std::unique_ptr<HistoryKeeper> keeper_;
+    // Received entries whose row is still being written, by their local id: announced once
+    // their id is final.
+    std::map<qint64, ClipboardEntry> receivedUnstored_;
 
     bool serialDebugLogEnabled_ = false;
     bool portConfigured_ = false;

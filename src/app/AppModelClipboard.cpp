@@ -69,6 +69,12 @@ void AppModel::deliverTransEntry(const ClipboardEntry& entry) {
         return;
     }
     refreshClipboardState();
+    const ClipboardEntry& received = clipboard_->state().history.first();
+    if (keeper_->isStoring(received.id)) {
+        receivedUnstored_.emplace(received.id, received);
+    } else {
+        emit itemReceived(received);
+    }
     appendProtocolLog(QStringLiteral("剪贴板已更新: %1 · %2 B")
                           .arg(clipboardKindRawValue(entry.kind))
                           .arg(entry.dataSize),

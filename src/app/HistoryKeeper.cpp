@@ -28,14 +28,17 @@ void HistoryKeeper::store(const ClipboardEntry& entry) {
                          log_(added.failure);
                      }
                      if (!added.rowID) {
+                         emit settled(localID, localID);
                          return;
                      }
                      if (deleted) {
                          history_.remove(*added.rowID);
+                         emit settled(localID, localID);
                          return;
                      }
                      clipboard_.noteStored(localID, *added.rowID);
                      emit clipboardChanged();
+                     emit settled(localID, *added.rowID);
                  });
 }
 

@@ -28,6 +28,8 @@ public:
     void setEnabled(bool enabled) { enabled_ = enabled; }
 
     void store(const ClipboardEntry& entry);
+    // The entry with this local id is being stored; settled() follows.
+    bool isStoring(qint64 localID) const { return unstoredIDs_.contains(localID); }
     // The entry has left the history on screen.
     void remove(qint64 id);
     void clear();
@@ -35,6 +37,9 @@ public:
 signals:
     // The clipboard manager's state changed (an entry got its row id).
     void clipboardChanged();
+    // Storing the entry with the local id `localID` is over: `id` is its row id, or the
+    // local id still when no row was written (a recent duplicate, a failure).
+    void settled(qint64 localID, qint64 id);
 
 private:
     HistoryService& history_;

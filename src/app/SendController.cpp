@@ -7,15 +7,9 @@
 #include <QPointer>
 #include <QThread>
 
-namespace orvane {
+#include <utility>
 
-struct SendController::Task {
-    ClipboardEntry entry;
-    std::stop_source stop;
-    // The pause after a successful send; the task is done once it has passed.
-    std::optional<ModelTimers::Id> doneTimer;
-    bool ended = false;
-};
+namespace orvane {
 
 namespace {
 
@@ -70,21 +64,29 @@ SendController::~SendController() {
     threads_.clear(); // joins
 }
 
-void SendController::send(const ClipboardEntry& entry) {
+quint64 SendController::send(const ClipboardEntry& entry, Observer observer) {
     Q_ASSERT(thread() == QThread::currentThread());
-    cancel();
+    if (task_ && task_->doneTimer) {
+        // The last send went through; only its pause on screen is cut short, which is no
+        // cancellation.
+        end(task_);
+    } else {
+        cancel();
+    }
     auto task = std::make_shared<Task>();
     task->entry = entry;
+    task->observer = std::move(observer);
+    task->number = ++lastNumber_;
     task_ = task;
     hooks_.sessionBegan();
     setTransfer(true, 0);
     if (!link_.isConnected()) {
         finish(task, TransError(TransError::Code::serialClosed).errorDescription(), false, true);
-        return;
+        return task->number;
     }
     if (link_.isBusy()) {
         finish(task, TransError(TransError::Code::sendBusy).errorDescription(), false);
-        return;
+        return task->number;
     }
     reapThreads();
     auto done = std::make_shared<std::atomic<bool>>(false);
@@ -92,6 +94,7 @@ void SendController::send(const ClipboardEntry& entry) {
     QPointer<SendController> self(this);
     threads_.push_back(
         Thread{std::jthread([this, self, task, done] { run(self, task, done); }), done});
+    return task->number;
 }
 
 // On the send's own thread. The controller outlives it (its destructor joins), but its state
@@ -99,13 +102,13 @@ void SendController::send(const ClipboardEntry& entry) {
 void SendController::run(const QPointer<SendController>& self, const std::shared_ptr<Task>& task,
                          const std::shared_ptr<std::atomic<bool>>& done) {
     const auto report = [self, task, done](const QString& failure, bool cancelled,
-                                           bool aboutTheLink) {
+                                           bool aboutTheLink, qint64 bytes = 0) {
         done->store(true);
         QMetaObject::invokeMethod(
             self.data(),
-            [self, task, failure, cancelled, aboutTheLink] {
+            [self, task, failure, cancelled, aboutTheLink, bytes] {
                 if (self) {
-                    self->finish(task, failure, cancelled, aboutTheLink);
+                    self->finish(task, failure, cancelled, aboutTheLink, bytes);
                 }
             },
             Qt::QueuedConnection);
@@ -124,7 +127,13 @@ void SendController::run(const QPointer<SendController>& self, const std::shared
             QMetaObject::invokeMethod(
                 self.data(),
                 [self, task, percent] {
-                    if (self && self->task_ == task && !task->ended) {
+                    if (!self || task->ended) {
+                        return;
+                    }
+                    if (task->observer.progress) {
+                        task->observer.progress(percent);
+                    }
+                    if (self->task_ == task) {
                         self->setTransfer(true, percent);
                     }
                 },
@@ -132,7 +141,7 @@ void SendController::run(const QPointer<SendController>& self, const std::shared
         },
         task->stop.get_token());
     if (result) {
-        report({}, false, false);
+        report({}, false, false, job->payload.size());
     } else if (const auto* error = std::get_if<TransError>(&result.error())) {
         report(error->errorDescription(), false, isLinkFailure(error->code()));
     } else {
@@ -141,7 +150,7 @@ void SendController::run(const QPointer<SendController>& self, const std::shared
 }
 
 void SendController::finish(const std::shared_ptr<Task>& task, const QString& failure,
-                            bool cancelled, bool aboutTheLink) {
+                            bool cancelled, bool aboutTheLink, qint64 bytes) {
     if (task->ended) {
         return;
     }
@@ -149,21 +158,32 @@ void SendController::finish(const std::shared_ptr<Task>& task, const QString& fa
         reportCancelled(task);
         return;
     }
+    const auto tell = [task](Outcome outcome, const QString& message, qint64 size) {
+        if (task->observer.finished) {
+            // Heard once: the task is over for its observer whatever the pause does later.
+            auto finished = std::exchange(task->observer.finished, {});
+            finished(outcome, message, size);
+        }
+    };
     if (!failure.isEmpty()) {
         hooks_.failed(failure, aboutTheLink);
         toasts_.show(failure, ToastKind::error);
         end(task);
+        tell(Outcome::failed, failure, 0);
         return;
     }
-    if (task_ == task) {
-        setTransfer(true, 100);
-    }
-    toasts_.show(successMessage(task->entry), ToastKind::success);
-    // The done state stays visible a moment; a cancel meanwhile still counts as one.
+    // The done state stays visible a moment; a cancel meanwhile still counts as one. Set
+    // first, so that those who hear the change below see the transfer as done.
     task->doneTimer = timers_.after(doneTime, [this, task] {
         task->doneTimer.reset();
         end(task);
     });
+    if (task_ == task) {
+        setTransfer(true, 100);
+    }
+    const QString message = successMessage(task->entry);
+    toasts_.show(message, ToastKind::success);
+    tell(Outcome::sent, message, bytes);
 }
 
 void SendController::cancel() {
@@ -178,10 +198,20 @@ void SendController::cancel() {
     }
 }
 
+void SendController::cancel(quint64 number) {
+    if (task_ && task_->number == number) {
+        cancel();
+    }
+}
+
 void SendController::reportCancelled(const std::shared_ptr<Task>& task) {
+    const QString message = QStringLiteral("已取消发送");
     hooks_.log(QStringLiteral("剪贴板发送已取消"));
-    toasts_.show(QStringLiteral("已取消发送"), ToastKind::warning);
+    toasts_.show(message, ToastKind::warning);
     end(task);
+    if (auto finished = std::exchange(task->observer.finished, {})) {
+        finished(Outcome::cancelled, message, 0);
+    }
 }
 
 void SendController::end(const std::shared_ptr<Task>& task) {

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <thread>
 #include <vector>
@@ -24,7 +25,9 @@ namespace orvane {
 // Sends one history entry at a time to the device: on a thread of its own, turns it into a
 // transfer job (reading its file) and runs the transfer; publishes its progress, reports the
 // outcome as a toast (and a failure as the model's error), keeps the done state visible a moment,
-// and cancels on request. A new send replaces the one running. Main thread, except where said.
+// and cancels on request. A new send replaces the one running. A send may carry an observer that
+// hears each of its progress values and its end, for callers other than the window. Main thread,
+// except where said.
 class SendController : public QObject {
     Q_OBJECT
 
@@ -50,14 +53,31 @@ public:
         std::function<void(const QString& message, bool aboutTheLink)> failed;
     };
 
+    enum class Outcome { sent, failed, cancelled };
+    // Hears one send: every progress value in the order the sender reported it, then its end
+    // once (the banner's text; the payload's size when sent, otherwise 0). Main thread.
+    struct Observer {
+        std::function<void(int percent)> progress;
+        std::function<void(Outcome outcome, const QString& message, qint64 bytes)> finished;
+    };
+
     SendController(Link link, Hooks hooks, ModelTimers& timers, ToastController& toasts,
                    QObject* parent = nullptr);
     // Stops the running send and waits for its thread.
     ~SendController() override;
 
-    void send(const ClipboardEntry& entry);
+    // Returns the send's number, for cancel(number).
+    quint64 send(const ClipboardEntry& entry, Observer observer = {});
     // Ends the running send; it reports "已取消发送".
     void cancel();
+    // The same, only while the running send is the one numbered `number`.
+    void cancel(quint64 number);
+
+    // A transfer is under way: started and not yet past its outcome.
+    bool isSending() const { return task_ && !task_->ended && !task_->doneTimer; }
+    // A new send would be refused or would replace one: a transfer is under way, or the
+    // sender is still unwinding one.
+    bool isBusy() const { return isSending() || link_.isBusy(); }
 
     bool isTransferring() const { return isTransferring_; }
     int progress() const { return progress_; }
@@ -67,12 +87,20 @@ signals:
     void transferChanged();
 
 private:
-    struct Task;
+    struct Task {
+        ClipboardEntry entry;
+        Observer observer;
+        quint64 number = 0;
+        std::stop_source stop;
+        // The pause after a successful send; the task is done once it has passed.
+        std::optional<ModelTimers::Id> doneTimer;
+        bool ended = false;
+    };
 
     void run(const QPointer<SendController>& self, const std::shared_ptr<Task>& task,
              const std::shared_ptr<std::atomic<bool>>& done);
     void finish(const std::shared_ptr<Task>& task, const QString& failure, bool cancelled,
-                bool aboutTheLink = false);
+                bool aboutTheLink = false, qint64 bytes = 0);
     void reportCancelled(const std::shared_ptr<Task>& task);
     void end(const std::shared_ptr<Task>& task);
     void setTransfer(bool transferring, int progress);
@@ -85,6 +113,7 @@ private:
     bool isTransferring_ = false;
     int progress_ = 0;
     std::shared_ptr<Task> task_;
+    quint64 lastNumber_ = 0;
     struct Thread {
         std::jthread thread;
         std::shared_ptr<std::atomic<bool>> done;

@@ -1,11 +1,16 @@
 #include "trans/TransPayload.h"
 
+#include "common/SystemErrorText.h"
 #include "common/Utf8.h"
 #include "protocol/TransWire.h"
 
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane::TransPayload {
 
@@ -13,21 +18,34 @@ namespace {
 
 const QString kScreenshotLabel = QStringLiteral("[截图]");
 
-// A readable regular file at `path`. Directories and special files (a FIFO would block
-// the read forever) count as not found.
-bool isRegularFile(const QString& path) {
-    const QFileInfo info(path);
-    return info.exists() && info.isFile();
-}
-
-// The whole file; fails without reading anything when it is larger than `maxBytes`.
+// The whole regular file at `path`; fails without reading anything when it is larger than
+// `maxBytes`. What is at the path is judged after it was opened, on the open descriptor, so
+// that nothing put there meanwhile is read: the open does not wait (a FIFO without a writer
+// would hold it, a device might), and directories and special files count as not found.
 Result<QByteArray, TransPayloadError> readWholeFile(const QString& path, qint64 maxBytes = -1) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return fail(TransPayloadError(FileError{QStringLiteral("open"), path, file.errorString()}));
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR || error == ENXIO || error == ENODEV) {
+            return fail(TransPayloadError(TransError::fileNotFound(path)));
+        }
+        return fail(
+            TransPayloadError(FileError{QStringLiteral("open"), path, systemErrorText(error)}));
     }
-    if (maxBytes >= 0 && file.size() > maxBytes) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return fail(TransPayloadError(TransError::fileNotFound(path)));
+    }
+    if (maxBytes >= 0 && status.st_size > maxBytes) {
+        ::close(fd);
         return fail(TransPayloadError(TransError::Code::transferTooLarge));
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(TransPayloadError(FileError{QStringLiteral("open"), path, file.errorString()}));
     }
     QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError) {
@@ -47,9 +65,6 @@ Result<QByteArray, TransPayloadError> imageBytesWithin(const ClipboardEntry& ent
     const QString path = entry.imagePath->trimmed();
     if (path.isEmpty()) {
         return fail(TransPayloadError(TransError::Code::emptyPayload));
-    }
-    if (!isRegularFile(path)) {
-        return fail(TransPayloadError(TransError::fileNotFound(path)));
     }
     return readWholeFile(path, maxFileBytes);
 }
@@ -96,9 +111,6 @@ Result<SendJob, TransPayloadError> fileJob(const ClipboardEntry& entry) {
     const QString path = entry.files.first().trimmed();
     if (path.isEmpty()) {
         return fail(TransPayloadError(TransError::Code::filePathMissing));
-    }
-    if (!isRegularFile(path)) {
-        return fail(TransPayloadError(TransError::fileNotFound(path)));
     }
     // The transfer header announces payload + 52 bytes in 32 bits; a larger file would
     // announce a wrapped, wrong size.

@@ -29,8 +29,10 @@ SingleInstance::Claim SingleInstance::claim() {
         return Claim::noBus;
     }
     // The object first, so that a second start finding the name can always call it.
+    // With the adaptors that the primary instance hangs on it for its other interfaces.
     if (!bus_.registerObject(QString::fromLatin1(objectPath), this,
-                             QDBusConnection::ExportScriptableSlots)) {
+                             QDBusConnection::ExportScriptableSlots |
+                                 QDBusConnection::ExportAdaptors)) {
         failureReason_ = QStringLiteral("object path already in use on this connection");
         return Claim::noBus;
     }

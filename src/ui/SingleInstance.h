@@ -8,7 +8,8 @@ namespace orvane {
 // One running program per desktop session, through the session bus name
 // "org.orvane.Orvane". The first instance owns the name and answers Activate() on
 // /org/orvane/Orvane; a later start calls Activate() (the running instance shows its
-// window) and exits. The same name is where other local tools reach the running program.
+// window) and exits. The same name is where other local tools reach the running program:
+// the primary instance hangs the adaptors of its other interfaces on this object.
 class SingleInstance : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.orvane.Orvane")
@@ -30,6 +31,7 @@ public:
     // Claims the name, or activates its owner. Waits at most a few seconds for the bus.
     Claim claim();
     QString failureReason() const { return failureReason_; }
+    QDBusConnection bus() const { return bus_; }
 
 public slots:
     // Called over the bus by a later start.

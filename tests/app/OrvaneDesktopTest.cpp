@@ -8,7 +8,12 @@
 #include "support/EventLoopWait.h"
 #include "support/XvfbServer.h"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -16,8 +21,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <QXmlStreamReader>
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <tuple>
 
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -29,6 +38,86 @@ namespace orvane {
 namespace {
 
 constexpr int waitMs = 30000; // generous: the sanitizer builds start slowly
+
+const QString service = QStringLiteral("org.orvane.Orvane");
+const QString objectPath = QStringLiteral("/org/orvane/Orvane");
+const QString interface = QStringLiteral("org.orvane.Orvane1");
+
+// The members of org.orvane.Orvane1 in an introspection document: name and signature each,
+// a method's in and out arguments apart (their order among each other is free).
+QStringList interfaceMembers(const QString& xml) {
+    QStringList members;
+    QXmlStreamReader reader(xml);
+    bool inside = false;
+    QString member, in, out;
+    const auto flush = [&] {
+        if (!member.isEmpty()) {
+            members.append(member + QStringLiteral("(") + in + QStringLiteral(")(") + out +
+                           QStringLiteral(")"));
+            member.clear();
+        }
+        in.clear();
+        out.clear();
+    };
+    while (!reader.atEnd()) {
+        reader.readNext();
+        const auto attributes = reader.attributes();
+        const QString tag = reader.name().toString();
+        if (tag == QStringLiteral("interface")) {
+            flush();
+            inside =
+                reader.isStartElement() && attributes.value(QStringLiteral("name")) == interface;
+        }
+        if (!inside || !reader.isStartElement()) {
+            continue;
+        }
+        const QString name = attributes.value(QStringLiteral("name")).toString();
+        const QString type = attributes.value(QStringLiteral("type")).toString();
+        if (tag == QStringLiteral("method") || tag == QStringLiteral("signal")) {
+            flush();
+            member = tag + QLatin1Char(' ') + name;
+        } else if (tag == QStringLiteral("arg")) {
+            // A signal's arguments all go out, whether the document says so or not.
+            const bool isOut =
+                member.startsWith(QStringLiteral("signal")) ||
+                attributes.value(QStringLiteral("direction")) == QStringLiteral("out");
+            (isOut ? out : in) += type;
+        } else if (tag == QStringLiteral("property")) {
+            flush();
+            members.append(QStringLiteral("property ") + name + QLatin1Char(' ') + type +
+                           QLatin1Char(' ') +
+                           attributes.value(QStringLiteral("access")).toString());
+        }
+    }
+    flush();
+    members.sort();
+    return members;
+}
+
+// Hears the program's signals, in the order they came.
+class SignalLog : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QDBusMessage> heard;
+
+    // The first `member` heard whose first argument is `first` (any when not given).
+    std::optional<QDBusMessage> find(const QString& member, const QVariant& first = {}) const {
+        for (const QDBusMessage& signal : heard) {
+            if (signal.member() == member &&
+                (!first.isValid() || signal.arguments().value(0) == first)) {
+                return signal;
+            }
+        }
+        return std::nullopt;
+    }
+    bool waitFor(const QString& member, const QVariant& first = {}) {
+        return test::waitUntil([&] { return find(member, first).has_value(); }, waitMs);
+    }
+
+public slots:
+    void hear(const QDBusMessage& signal) { heard.append(signal); }
+};
 
 class OrvaneDesktopTest : public ::testing::Test {
 protected:
@@ -43,11 +132,11 @@ protected:
         if (!xserver) {
             GTEST_SKIP() << whyNot.toStdString();
         }
-        bus.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address=1")});
-        ASSERT_TRUE(test::waitUntil([&] { return bus.canReadLine(); }, 10000));
-        const QString address = QString::fromUtf8(bus.readLine().trimmed());
+        busDaemon.start(QStringLiteral("dbus-daemon"),
+                        {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                         QStringLiteral("--print-address=1")});
+        ASSERT_TRUE(test::waitUntil([&] { return busDaemon.canReadLine(); }, 10000));
+        address = QString::fromUtf8(busDaemon.readLine().trimmed());
 
         env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), xserver->display());
@@ -66,7 +155,7 @@ protected:
         if (HasFailure()) {
             std::fprintf(stderr, "orvane said:\n%s\n", program.readAll().constData());
         }
-        for (QProcess* process : {&copier, &program, &bus}) {
+        for (QProcess* process : {&copier, &program, &busDaemon}) {
             if (process->state() != QProcess::NotRunning) {
                 process->terminate();
                 if (!process->waitForFinished(10000)) {
@@ -94,7 +183,8 @@ protected:
 
     QTemporaryDir home;
     std::unique_ptr<XvfbServer> xserver;
-    QProcess bus;
+    QString address;
+    QProcess busDaemon;
     QProcess program;
     QProcess copier;
     QProcessEnvironment env;
@@ -200,5 +290,124 @@ TEST_F(OrvaneDesktopTest, PushedItemsReachTheXClipboardAndCopiedTextTheHistory) 
     EXPECT_EQ(reopened.value()->getSettings()->serialPort, device.link);
 }
 
+TEST_F(OrvaneDesktopTest, OtherProgramsSendAndListenThroughTheRunningProgram) {
+    const QString big = home.filePath(QStringLiteral("big.bin"));
+    {
+        QFile out(big);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray(4 << 20, 'b'));
+    }
+    const QString fifo = home.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    DevsimProcess device({"--interval", "200", "--buffer-size", "1024"});
+    ASSERT_TRUE(test::waitUntil([&] { return QFile::exists(device.link); }, 5000));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QStringLiteral(ORVANE_DESKTOP_PATH), {QStringLiteral("--port"), device.link});
+    ASSERT_TRUE(program.waitForStarted(5000));
+
+    QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("client"));
+    SignalLog log;
+    for (const char* name : {"JobProgress", "JobFinished", "ItemReceived"}) {
+        ASSERT_TRUE(bus.connect(service, objectPath, interface, QString::fromLatin1(name), &log,
+                                SLOT(hear(QDBusMessage))));
+    }
+    const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
+    ASSERT_TRUE(bus.connect(service, objectPath, properties, QStringLiteral("PropertiesChanged"),
+                            &log, SLOT(hear(QDBusMessage))));
+    const auto call = [&](const QString& method, const QVariantList& arguments = {},
+                          const QString& on = interface) {
+        QDBusMessage message = QDBusMessage::createMethodCall(service, objectPath, on, method);
+        message.setArguments(arguments);
+        return bus.call(message, QDBus::Block, 10000);
+    };
+    const auto property = [&](const QString& name) {
+        const QDBusMessage reply = call(QStringLiteral("Get"), {interface, name}, properties);
+        return reply.arguments().value(0).value<QDBusVariant>().variant().toString();
+    };
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return property(QStringLiteral("LinkState")) == QStringLiteral("connected"); },
+        waitMs));
+    EXPECT_EQ(property(QStringLiteral("Link")), QStringLiteral("serial"));
+
+    // What the program says of itself is what the interface file says.
+    const QDBusMessage introspection = call(QStringLiteral("Introspect"), {},
+                                            QStringLiteral("org.freedesktop.DBus.Introspectable"));
+    QFile file(QStringLiteral(ORVANE_SOURCE_DIR "/resources/dbus/org.orvane.Orvane1.xml"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList declared = interfaceMembers(QString::fromUtf8(file.readAll()));
+    EXPECT_EQ(declared.size(), 17);
+    EXPECT_EQ(interfaceMembers(introspection.arguments().value(0).toString()), declared);
+
+    device.skipPending();
+    const QDBusMessage text = call(QStringLiteral("SendText"), {QStringLiteral("hello 你好")});
+    ASSERT_EQ(text.type(), QDBusMessage::ReplyMessage) << text.errorMessage().toStdString();
+    const QVariant textJob = text.arguments().value(0);
+    ASSERT_TRUE(log.waitFor(QStringLiteral("JobFinished"), textJob));
+    EXPECT_EQ(log.find(QStringLiteral("JobFinished"), textJob)->arguments(),
+              (QVariantList{textJob, QStringLiteral("sent"), QStringLiteral("发送成功 · 文本"),
+                            qulonglong(12)}));
+    EXPECT_TRUE(log.find(QStringLiteral("JobProgress"), textJob));
+    EXPECT_TRUE(log.find(QStringLiteral("PropertiesChanged"), interface)); // Sending
+    const auto received = device.waitFor(QStringLiteral("receive_done"), {}, 5000);
+    ASSERT_TRUE(received);
+    // The event's own text quotes what arrived.
+    EXPECT_TRUE(received->value(QStringLiteral("text"))
+                    .toString()
+                    .contains(QStringLiteral(": \"hello 你好\"")));
+
+    // A send under way is not replaced by a second request; Cancel ends it.
+    const QVariant fileJob = call(QStringLiteral("SendFile"), {big}).arguments().value(0);
+    ASSERT_TRUE(log.waitFor(QStringLiteral("JobProgress"), fileJob));
+    const QDBusMessage busy = call(QStringLiteral("SendText"), {QStringLiteral("later")});
+    EXPECT_EQ(busy.errorName(), QStringLiteral("org.orvane.Orvane1.Error.Busy"));
+    EXPECT_EQ(busy.errorMessage(), QStringLiteral("另一个剪贴板传输正在进行中"));
+    EXPECT_EQ(call(QStringLiteral("Cancel"), {fileJob}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(log.waitFor(QStringLiteral("JobFinished"), fileJob));
+    EXPECT_EQ(log.find(QStringLiteral("JobFinished"), fileJob)->arguments().value(1),
+              QStringLiteral("cancelled"));
+
+    // A FIFO is not waited on. (The sender may still be unwinding the cancelled send.)
+    QDBusMessage fromFifo;
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            fromFifo = call(QStringLiteral("SendFile"), {fifo});
+            return fromFifo.type() == QDBusMessage::ReplyMessage;
+        },
+        waitMs));
+    const QVariant fifoJob = fromFifo.arguments().value(0);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(log.waitFor(QStringLiteral("JobFinished"), fifoJob));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(log.find(QStringLiteral("JobFinished"), fifoJob)->arguments().value(1),
+              QStringLiteral("failed"));
+
+    // A pushed item is announced with the id the history keeps for it, which SendEntry takes.
+    device.command(QStringLiteral("text 从设备来"));
+    ASSERT_TRUE(log.waitFor(QStringLiteral("ItemReceived")));
+    const auto head = [](const QDBusArgument& entry) {
+        qint64 id = 0;
+        QString kind, text;
+        entry.beginStructure();
+        entry >> id >> kind >> text;
+        return std::tuple(id, kind, text);
+    };
+    const auto pushed = log.find(QStringLiteral("ItemReceived"));
+    ASSERT_EQ(pushed->signature(), QStringLiteral("(xssastx)"));
+    const auto [id, kind, pushedText] = head(pushed->arguments().value(0).value<QDBusArgument>());
+    EXPECT_EQ(kind, QStringLiteral("text"));
+    EXPECT_EQ(pushedText, QStringLiteral("从设备来"));
+    const QDBusMessage listed = call(QStringLiteral("ListHistory"));
+    ASSERT_EQ(listed.signature(), QStringLiteral("a(xssastx)"));
+    const QDBusArgument entries = listed.arguments().value(0).value<QDBusArgument>();
+    entries.beginArray();
+    ASSERT_FALSE(entries.atEnd());
+    EXPECT_EQ(std::get<0>(head(entries)), id);
+    EXPECT_EQ(call(QStringLiteral("SendEntry"), {id}).type(), QDBusMessage::ReplyMessage);
+}
+
 } // namespace
 } // namespace orvane
+
+#include "OrvaneDesktopTest.moc"

@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
 
 using namespace orvane;
 
@@ -170,6 +173,29 @@ TEST_F(TransPayloadTest, FileTooLargeForTheTransferHeaderIsRefusedUnread) {
     huge.close();
     EXPECT_EQ(codeOf(TransPayload::fileJob(filesEntry({path})).error()),
               TransError::Code::transferTooLarge);
+}
+
+TEST_F(TransPayloadTest, AFifoOrADeviceIsRefusedWithoutWaitingForAWriter) {
+    const QString fifo = work_.filePath("pipe");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const ClipboardEntry& entry :
+         {filesEntry({fifo}), imageEntry({}, fifo), filesEntry({"/dev/null"})}) {
+        // Off this thread: were the open to wait for a writer, the test must still end.
+        auto done = std::make_shared<std::promise<TransError::Code>>();
+        auto code = done->get_future();
+        std::thread([entry, done] {
+            const auto job = TransPayload::jobFor(entry);
+            done->set_value(job ? TransError::Code::transferFailed : codeOf(job.error()));
+        }).detach();
+        if (code.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "the read waits on " << entry.text.toStdString();
+            QFile writer(fifo); // lets the waiting open go on
+            writer.open(QIODevice::WriteOnly);
+            code.wait();
+            continue;
+        }
+        EXPECT_EQ(code.get(), TransError::Code::fileNotFound) << entry.text.toStdString();
+    }
 }
 
 TEST_F(TransPayloadTest, UnreadableFilePassesTheSystemErrorOn) {

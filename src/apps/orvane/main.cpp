@@ -2,11 +2,13 @@
 // history. One instance per desktop session; starting it again shows the running one.
 
 #include "app/AppModel.h"
+#include "app/RemoteControl.h"
 #include "app/XdgAutostart.h"
 #include "clipboard/QtClipboardTimers.h"
 #include "common/LogCategories.h"
 #include "platform/linux/DesktopTrayWatch.h"
 #include "platform/linux/FreedesktopFileRevealer.h"
+#include "platform/linux/OrvaneBusAdaptor.h"
 #include "platform/linux/QtBluetoothCentral.h"
 #include "platform/linux/QtClipboardIO.h"
 #include "platform/linux/StatusNotifierItem.h"
@@ -77,7 +79,8 @@ int main(int argc, char** argv) {
     options.process(app);
 
     SingleInstance instance;
-    switch (instance.claim()) {
+    const SingleInstance::Claim claim = instance.claim();
+    switch (claim) {
     case SingleInstance::Claim::secondary:
         if (!instance.failureReason().isEmpty()) {
             qWarning().noquote() << "running instance did not answer:" << instance.failureReason();
@@ -144,6 +147,15 @@ int main(int argc, char** argv) {
             Qt::QueuedConnection);
     }
     AppModelBinding binding(model, shell);
+    // Other programs of the session send through the link this process holds; only the
+    // owner of the bus name speaks for the session.
+    std::unique_ptr<RemoteControl> remote;
+    if (claim == SingleInstance::Claim::primary) {
+        remote = std::make_unique<RemoteControl>(
+            model, [&shell] { shell.showMainWindow(PanelPresentationSource::dock); });
+        new OrvaneBusAdaptor(&instance, *remote, instance.bus(),
+                             QString::fromLatin1(SingleInstance::objectPath));
+    }
 
     shell.start(options.isSet(autostartOption));
     return app.exec();
