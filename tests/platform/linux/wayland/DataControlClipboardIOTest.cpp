@@ -166,10 +166,11 @@ public:
         const auto globals = DataControlDiscovery::find(display_);
         EXPECT_TRUE(globals);
         session_ = DataControlSession::create(display_, *globals, *this);
-        session_->setSelection({QByteArrayLiteral("text/plain")});
+        source_ = session_->setSelection({QByteArrayLiteral("text/plain")});
         wl_display_flush(display_);
     }
     ~SilentSource() override {
+        session_->destroySource(source_);
         session_.reset();
         wl_display_disconnect(display_);
     }
@@ -185,6 +186,7 @@ private:
 
     wl_display* display_;
     std::unique_ptr<DataControlSession> session_;
+    DataControlSession::Source* source_ = nullptr;
 };
 
 TEST_F(DataControlClipboardTest, ASourceThatNeverAnswersHoldsUpNothing) {
