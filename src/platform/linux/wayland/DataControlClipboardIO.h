@@ -28,7 +28,6 @@ public:
     // Connects and starts watching. Fails with a reason when the compositor lacks data
     // control; the object is then of no use.
     std::optional<QString> start();
-    DataControlProtocol protocol() const { return thread_->protocol(); }
 
     quint64 changeCount() const override { return changeCount_; }
     ClipboardReading readContent() override;

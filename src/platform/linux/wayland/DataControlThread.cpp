@@ -101,7 +101,6 @@ std::optional<QString> DataControlThread::start() {
     if (wakeFd_ < 0) {
         return QStringLiteral("eventfd failed (errno %1)").arg(errno);
     }
-    protocol_ = globals->protocol;
     session_ = DataControlSession::create(display_, *globals, *this);
     thread_ = std::thread([this] { run(); });
     return std::nullopt;
@@ -234,7 +233,12 @@ void DataControlThread::expireStalled() {
     std::erase_if(writers_, [](const auto& writer) { return writer->fd < 0; });
 }
 
+void DataControlThread::assertConnectionThread() const {
+    Q_ASSERT(std::this_thread::get_id() == thread_.get_id());
+}
+
 void DataControlThread::handleRequests() {
+    assertConnectionThread();
     std::vector<Request> requests;
     {
         const std::lock_guard lock(requestsMutex_);
@@ -338,6 +342,7 @@ void DataControlThread::offerType(DataControlSession::Offer* offer, const char* 
 }
 
 void DataControlThread::selectionChanged(DataControlSession::Offer* offer) {
+    assertConnectionThread();
     abandonReading();
     if (selection_ != offer) {
         dropOffer(selection_);
@@ -368,6 +373,7 @@ void DataControlThread::deviceFinished() {
 
 void DataControlThread::sendRequested(DataControlSession::Source* source, const char* mimeType,
                                       int fd) {
+    assertConnectionThread();
     auto found = sources_.find(source);
     if (found == sources_.end()) {
         ::close(fd);

@@ -52,8 +52,6 @@ public:
     // Connects to the compositor that WAYLAND_DISPLAY names and starts the thread. Fails
     // with a reason when there is no compositor or it lacks data control or a seat.
     std::optional<QString> start();
-    // The protocol in use once started.
-    DataControlProtocol protocol() const { return protocol_; }
 
     // Makes `formats` the clipboard's data. Never waits for the thread.
     void setSelection(QList<DataControlFormats::OfferedFormat> formats, quint64 generation);
@@ -79,6 +77,7 @@ private:
     void expireStalled();
     void dropOffer(DataControlSession::Offer* offer);
     void fail(const QString& reason);
+    void assertConnectionThread() const;
 
     void offerCreated(DataControlSession::Offer* offer) override;
     void offerType(DataControlSession::Offer* offer, const char* mimeType) override;
@@ -90,7 +89,6 @@ private:
 
     const Limits limits_;
     const Callbacks callbacks_;
-    DataControlProtocol protocol_ = DataControlProtocol::ext;
     wl_display* display_ = nullptr;
     int wakeFd_ = -1;
     std::unique_ptr<DataControlSession> session_;
