@@ -104,8 +104,10 @@ TEST_F(DataControlClipboardTest, CopiesElsewhereReachTheHistoryAndOwnWritesAreNo
     for (const ClipboardEntry& entry : manager.state().history) {
         texts.append(entry.text);
     }
-    EXPECT_EQ(texts, QStringList({QStringLiteral("later"), QStringLiteral("from the device"),
-                                  QStringLiteral("别处复制的文字\n第二行")}));
+    // Anything older came from the clipboard as the test found it.
+    EXPECT_EQ(texts.mid(0, 3),
+              QStringList({QStringLiteral("later"), QStringLiteral("from the device"),
+                           QStringLiteral("别处复制的文字\n第二行")}));
 }
 
 TEST_F(DataControlClipboardTest, WritesAreWhatOtherProgramsPaste) {
