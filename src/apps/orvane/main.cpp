@@ -14,6 +14,8 @@
 #include "platform/linux/StatusNotifierItem.h"
 #include "platform/linux/TerminationSignals.h"
 #include "platform/linux/XWaylandFallback.h"
+#include "platform/linux/wayland/DataControlClipboardIO.h"
+#include "platform/linux/wayland/DataControlDiscovery.h"
 #include "serial/DiagnosticsMessageHandler.h"
 #include "ui/AppModelBinding.h"
 #include "ui/AppShell.h"
@@ -71,7 +73,14 @@ int main(int argc, char** argv) {
 
     DiagnosticsMessageHandler::install();
     // Decided before any Qt application object exists: the platform is chosen then.
-    const QString platformLine = XWaylandFallback::applyToProcess();
+    XWaylandFallback::Findings findings;
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        if (const auto dataControl = DataControlDiscovery::probe()) {
+            findings.dataControl = DataControlDiscovery::interfaceName(dataControl->protocol);
+        }
+        findings.waylandPlugin = XWaylandFallback::waylandPluginInstalled();
+    }
+    const XWaylandFallback::Decision platform = XWaylandFallback::applyToProcess(findings);
     QApplication app(argc, argv);
     installQtTranslations(app);
     QApplication::setDesktopFileName(QStringLiteral("orvane"));
@@ -96,8 +105,8 @@ int main(int argc, char** argv) {
     case SingleInstance::Claim::primary:
         break;
     }
-    if (!platformLine.isEmpty()) {
-        qCInfo(lcApp).noquote() << "SYS" << platformLine;
+    if (!platform.logLine.isEmpty()) {
+        qCInfo(lcApp).noquote() << "SYS" << platform.logLine;
     }
 
     // At login the panel that hosts the tray may start after the program. Qt's icon finds
@@ -114,7 +123,21 @@ int main(int argc, char** argv) {
     TerminationSignals signals_;
     QObject::connect(&signals_, &TerminationSignals::received, &shell, &AppShell::requestQuit);
 
-    QtClipboardIO clipboardIO;
+    // The compositor's data control when it offers it, else Qt's clipboard.
+    std::unique_ptr<ClipboardIO> clipboardIO;
+    if (platform.dataControl) {
+        auto dataControl = std::make_unique<DataControlClipboardIO>(
+            [](const QString& line) { qCWarning(lcClipboard).noquote() << line; });
+        if (const std::optional<QString> failure = dataControl->start()) {
+            qCWarning(lcClipboard).noquote()
+                << "Clipboard: data control unavailable, using Qt's clipboard:" << *failure;
+        } else {
+            clipboardIO = std::move(dataControl);
+        }
+    }
+    if (!clipboardIO) {
+        clipboardIO = std::make_unique<QtClipboardIO>();
+    }
     QtClipboardTimers clipboardTimers;
     AppModel::Parts parts;
     const QString port = options.isSet(portOption)
@@ -126,7 +149,7 @@ int main(int argc, char** argv) {
         port.isEmpty() ? ProtocolStack::systemPlatform() : ProtocolStack::singlePortPlatform(port);
     parts.bluetoothCentral = std::make_unique<QtBluetoothCentral>(
         [](const QString& line) { qCWarning(lcBle).noquote() << "BLE" << line; });
-    parts.clipboardIO = &clipboardIO;
+    parts.clipboardIO = clipboardIO.get();
     parts.clipboardTimers = &clipboardTimers;
     AppModel model(std::move(parts));
     if (!port.isEmpty()) {
