@@ -3,6 +3,7 @@
 #include <QDBusArgument>
 #include <QDBusServiceWatcher>
 #include <QFileInfo>
+#include <QThread>
 
 namespace orvane {
 
@@ -118,6 +119,8 @@ QString RunningProgram::linkDescription() const {
 }
 
 RunningProgram::Reply RunningProgram::call(const QString& method, const QVariantList& arguments) {
+    // The cached properties and the signals live on the thread that found the program.
+    Q_ASSERT(QThread::currentThread() == thread());
     QDBusMessage message =
         QDBusMessage::createMethodCall(serviceName, objectPath, interfaceName, method);
     message.setArguments(arguments);
