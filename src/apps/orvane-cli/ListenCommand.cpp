@@ -29,7 +29,7 @@ int listenThroughProgram(RunningProgram& program, TerminationSignals& terminatio
     });
     QObject::connect(&termination, &TerminationSignals::received, &program,
                      [] { QCoreApplication::exit(CliExitCode::success); });
-    Console::info(QStringLiteral("经由正在运行的 orvane 监听 %1 (Ctrl-C 结束)")
+    Console::info(QStringLiteral("经由正在运行的 orvane 监听%1 (Ctrl-C 结束)")
                       .arg(program.linkDescription()));
     return QCoreApplication::exec();
 }

@@ -114,8 +114,11 @@ bool RunningProgram::holds(const QString& port, const QString& bleAddress) const
 QString RunningProgram::linkDescription() const {
     const QString port = property(QStringLiteral("Port"));
     const QString name = property(QStringLiteral("DeviceName"));
-    return name.isEmpty() || port.isEmpty() ? port + name
-                                            : QStringLiteral("%1 (%2)").arg(port, name);
+    if (port.isEmpty() && name.isEmpty()) {
+        return QString();
+    }
+    return QStringLiteral(" (%1)").arg(
+        name.isEmpty() || port.isEmpty() ? port + name : QStringLiteral("%1 · %2").arg(port, name));
 }
 
 RunningProgram::Reply RunningProgram::call(const QString& method, const QVariantList& arguments) {

@@ -43,7 +43,7 @@ public:
     bool isConnected() const { return property(QStringLiteral("LinkState")) == u"connected"; }
     // Whether the link the user named (a port path, else a BLE address) is the program's.
     bool holds(const QString& port, const QString& bleAddress) const;
-    // "Port" for a person: the device's name next to it when known.
+    // " (port · device name)" for a person, as far as known; "" without a link.
     QString linkDescription() const;
 
     // Calls a method of the interface and waits for the reply (bounded by callTimeoutMs);

@@ -146,12 +146,13 @@ int runSend(const CliInvocation& invocation) {
     if (const auto program = RunningProgram::find();
         program && (!named || program->holds(port, ble))) {
         Console::info(
-            QStringLiteral("经由正在运行的 orvane 发送 (%1)").arg(program->linkDescription()));
+            QStringLiteral("经由正在运行的 orvane 发送%1").arg(program->linkDescription()));
         const auto [method, argument] = programCall(invocation, text);
         return ProgramSend(*program, report, method, argument).exec(waitSeconds);
     }
     if (invocation.isSet(entryOption)) {
-        report.failed(QStringLiteral("--entry 需要正在运行的 orvane"));
+        report.failed(QStringLiteral(
+            "--entry 只能经由正在运行的 orvane 发送，它没有运行或没有打开所给的连接"));
         return CliExitCode::failure;
     }
     if (!named) {
