@@ -22,6 +22,8 @@ struct CliCommand {
     QList<QCommandLineOption> options;
     // Runs on the main thread with the application object in place; returns the exit code.
     std::function<int(const CliInvocation&)> run;
+    // How many of the positional arguments, from the last, may be left out.
+    int optionalArguments = 0;
 };
 
 // --ble, for the commands that can hold the link over a BLE bridge instead of a port: with
@@ -37,7 +39,8 @@ inline QCommandLineOption jsonOption() {
     return QCommandLineOption(
         QStringLiteral("json"),
         QStringLiteral("JSON on standard output: one object per received item (listen), per "
-                       "progress step and for the result (send); one array (ports)"));
+                       "progress step and for the result (send), for the program (status); one "
+                       "array (ports, history)"));
 }
 
 } // namespace orvane

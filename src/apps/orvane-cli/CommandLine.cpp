@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QSet>
 
+#include <algorithm>
+
 namespace orvane {
 
 namespace {
@@ -36,7 +38,10 @@ CommandLine::CommandLine(QList<CliCommand> commands)
     };
 
     QString description = QStringLiteral(
-        "Orvane without a desktop: holds the serial or BLE link to a KVM device.\n\nCommands:\n");
+        "Orvane without a desktop: holds the serial or BLE link to a KVM device. When the "
+        "desktop program\norvane runs, send and listen go through it (on the session bus) "
+        "unless another link is\nnamed; standard error says which way was taken.\n\n"
+        "Commands:\n");
     for (const CliCommand& command : std::as_const(commands_)) {
         description += QStringLiteral("  %1 %2\n      %3\n")
                            .arg(command.name, command.arguments, command.summary);
@@ -106,12 +111,15 @@ int CommandLine::run(const QStringList& arguments) {
             return usageError(QStringLiteral("give either <port> or --ble, not both"), command);
         }
     }
-    if (rest.size() != expected.size()) {
+    const qsizetype least = std::max<qsizetype>(0, expected.size() - command->optionalArguments);
+    if (rest.size() < least || rest.size() > expected.size()) {
         return usageError(
             expected.isEmpty()
                 ? QStringLiteral("%1 takes no arguments").arg(command->name)
-                : QStringLiteral("%1 takes %2")
-                      .arg(command->name, u'<' + expected.join(QStringLiteral("> <")) + u'>'),
+                : QStringLiteral("%1 takes %2%3")
+                      .arg(command->name,
+                           least < expected.size() ? QStringLiteral("at most ") : QString(),
+                           u'<' + expected.join(QStringLiteral("> <")) + u'>'),
             command);
     }
     for (const QString& name : parser_.optionNames()) {

@@ -27,6 +27,10 @@ QString storedPath(const ClipboardEntry& entry) {
 } // namespace
 
 QByteArray jsonLine(const ClipboardEntry& entry) {
+    return QJsonDocument(jsonObject(entry)).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QJsonObject jsonObject(const ClipboardEntry& entry) {
     QJsonObject object;
     object.insert(QStringLiteral("kind"), clipboardKindRawValue(entry.kind));
     object.insert(QStringLiteral("size"), entry.dataSize);
@@ -40,7 +44,7 @@ QByteArray jsonLine(const ClipboardEntry& entry) {
             object.insert(QStringLiteral("paths"), QJsonArray::fromStringList(entry.files));
         }
     }
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    return object;
 }
 
 QByteArray textLine(const ClipboardEntry& entry) {

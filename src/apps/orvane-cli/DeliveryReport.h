@@ -3,6 +3,7 @@
 #include "clipboard/ClipboardEntry.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 
 namespace orvane {
 
@@ -13,6 +14,8 @@ namespace DeliveryReport {
 // {"kind": "text"|"image"|"files", "size": bytes, "time": ISO 8601, and "text" for a text,
 // "path" for an image or a file (plus "paths" when a files entry holds several)}.
 QByteArray jsonLine(const ClipboardEntry& entry);
+// The object of jsonLine().
+QJsonObject jsonObject(const ClipboardEntry& entry);
 
 // "text 12 B: hello" / "image 3456 B: /path/to.png" / "files 25000 B: /path/to/file".
 QByteArray textLine(const ClipboardEntry& entry);

@@ -1,6 +1,7 @@
 #include "apps/orvane-cli/SendReport.h"
 
 #include "apps/orvane-cli/Console.h"
+#include "apps/orvane-cli/DesktopNotification.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,6 +18,7 @@ void printJson(const QJsonObject& object) {
 
 SendReport::SendReport(bool json)
     : json_(json)
+    , notify_(DesktopNotification::wanted())
     , bar_(QStringLiteral("发送"), stderr) {}
 
 void SendReport::progress(int percent) {
@@ -45,6 +47,9 @@ void SendReport::failed(const QString& error) {
         bar_.finish();
     }
     Console::error(error);
+    if (notify_) {
+        DesktopNotification::show(QStringLiteral("发送到 KVM 失败"), error);
+    }
 }
 
 } // namespace orvane

@@ -10,7 +10,8 @@ namespace orvane {
 // standard error. For scripts (--json): one JSON object per line on standard output,
 // {"progress": N} for every value the sender reports, in order, then {"result": "sent",
 // "bytes": N} or {"result": "failed", "error": "…"}; the reason of a failure still goes
-// to standard error as well. Main thread only.
+// to standard error as well. A failure is also shown as a desktop notification when no
+// terminal is attached to standard error (a file manager action). Main thread only.
 class SendReport {
 public:
     explicit SendReport(bool json);
@@ -21,6 +22,7 @@ public:
 
 private:
     bool json_;
+    bool notify_;
     ProgressBar bar_;
 };
 

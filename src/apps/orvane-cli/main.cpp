@@ -2,10 +2,13 @@
 // and scripts. Each command lives in a unit of its own; this file only lists them.
 
 #include "apps/orvane-cli/CommandLine.h"
+#include "apps/orvane-cli/HistoryCommand.h"
 #include "apps/orvane-cli/ListenCommand.h"
 #include "apps/orvane-cli/PortsCommand.h"
 #include "apps/orvane-cli/ScanCommand.h"
 #include "apps/orvane-cli/SendCommand.h"
+#include "apps/orvane-cli/ShowCommand.h"
+#include "apps/orvane-cli/StatusCommand.h"
 #include "serial/DiagnosticsMessageHandler.h"
 #include "serial/SerialDiagnostics.h"
 
@@ -18,7 +21,9 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
 
     orvane::CommandLine commandLine({orvane::listenCommand(), orvane::sendCommand(),
-                                     orvane::portsCommand(), orvane::scanCommand()});
+                                     orvane::statusCommand(), orvane::historyCommand(),
+                                     orvane::showCommand(), orvane::portsCommand(),
+                                     orvane::scanCommand()});
     const int result = commandLine.run(QCoreApplication::arguments());
     orvane::SerialDiagnostics::flush();
     return result;
