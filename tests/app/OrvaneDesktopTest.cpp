@@ -24,6 +24,7 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <tuple>
@@ -405,6 +406,100 @@ TEST_F(OrvaneDesktopTest, OtherProgramsSendAndListenThroughTheRunningProgram) {
     ASSERT_FALSE(entries.atEnd());
     EXPECT_EQ(std::get<0>(head(entries)), id);
     EXPECT_EQ(call(QStringLiteral("SendEntry"), {id}).type(), QDBusMessage::ReplyMessage);
+}
+
+TEST_F(OrvaneDesktopTest, OrvaneCliGoesThroughTheRunningProgramWithTheOutputOfADirectSend) {
+    const QString notes = home.filePath(QStringLiteral("notes.bin"));
+    const QString big = home.filePath(QStringLiteral("big.bin"));
+    for (const auto& [path, size] : {std::pair(notes, 5000), std::pair(big, 400000)}) {
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray(size, 'n'));
+    }
+    const QString fifo = home.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // The program holds `held`; `spare` is an identical device for the direct comparison.
+    DevsimProcess held({"--interval", "200", "--buffer-size", "1024"});
+    DevsimProcess spare({"--interval", "200", "--buffer-size", "1024"});
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return QFile::exists(held.link) && QFile::exists(spare.link); }, 5000));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QStringLiteral(ORVANE_DESKTOP_PATH), {QStringLiteral("--port"), held.link});
+    ASSERT_TRUE(program.waitForStarted(5000));
+
+    struct Run {
+        int exitCode = -1;
+        QByteArray out, err;
+    };
+    const auto cli = [&](const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(ORVANE_CLI_PATH), arguments);
+        process.waitForFinished(waitMs);
+        return Run{process.exitCode(), process.readAllStandardOutput(),
+                   process.readAllStandardError()};
+    };
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            return cli({QStringLiteral("status"), QStringLiteral("--json")})
+                .out.contains("\"connected\"");
+        },
+        waitMs));
+
+    // No port named: through the program. Another port: directly. The same lines either way.
+    const Run viaProgram =
+        cli({QStringLiteral("send"), QStringLiteral("--file"), notes, QStringLiteral("--json")});
+    EXPECT_EQ(viaProgram.exitCode, 0) << viaProgram.err.toStdString();
+    EXPECT_TRUE(viaProgram.err.contains("经由正在运行的 orvane")) << viaProgram.err.toStdString();
+    const Run direct = cli({QStringLiteral("send"), spare.link, QStringLiteral("--file"), notes,
+                            QStringLiteral("--json")});
+    EXPECT_EQ(direct.exitCode, 0) << direct.err.toStdString();
+    EXPECT_TRUE(direct.err.contains("直接打开")) << direct.err.toStdString();
+    EXPECT_GT(viaProgram.out.count("\"progress\""), 2);
+    EXPECT_EQ(viaProgram.out, direct.out);
+    EXPECT_TRUE(held.waitFor(QStringLiteral("receive_done"), {}, 5000));
+
+    // listen hears what the device pushes, while the program puts it on the clipboard.
+    QProcess listener;
+    listener.setProcessEnvironment(env);
+    listener.start(QStringLiteral(ORVANE_CLI_PATH),
+                   {QStringLiteral("listen"), QStringLiteral("--json")});
+    ASSERT_TRUE(test::waitUntil([&] { return listener.readAllStandardError().size() > 0; }, 5000));
+    held.command(QStringLiteral("text 推送给脚本"));
+    ASSERT_TRUE(test::waitUntil([&] { return listener.canReadLine(); }, waitMs));
+    EXPECT_EQ(QJsonDocument::fromJson(listener.readLine()).object().value("text").toString(),
+              QStringLiteral("推送给脚本"));
+    EXPECT_TRUE(clipboardHolds(QStringLiteral("UTF8_STRING"), [](const QByteArray& read) {
+        return read == QStringLiteral("推送给脚本").toUtf8();
+    }));
+    listener.terminate();
+    ASSERT_TRUE(listener.waitForFinished(waitMs));
+    EXPECT_EQ(listener.exitCode(), 0);
+
+    // A second send while one runs is refused; Ctrl-C cancels the running one.
+    QProcess sender;
+    sender.setProcessEnvironment(env);
+    sender.start(QStringLiteral(ORVANE_CLI_PATH),
+                 {QStringLiteral("send"), QStringLiteral("--file"), big, QStringLiteral("--json")});
+    ASSERT_TRUE(test::waitUntil([&] { return sender.canReadLine(); }, waitMs));
+    const Run busy = cli({QStringLiteral("send"), QStringLiteral("--text"), QStringLiteral("x")});
+    EXPECT_EQ(busy.exitCode, 1);
+    EXPECT_TRUE(busy.err.contains("另一个剪贴板传输正在进行中")) << busy.err.toStdString();
+    ::kill(pid_t(sender.processId()), SIGINT);
+    ASSERT_TRUE(sender.waitForFinished(waitMs));
+    EXPECT_EQ(sender.exitCode(), 130);
+
+    // A FIFO is refused, not waited on (the cancelled send may still be unwinding).
+    Run fromFifo;
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            fromFifo = cli({QStringLiteral("send"), QStringLiteral("--file"), fifo});
+            return !fromFifo.err.contains("另一个剪贴板传输正在进行中");
+        },
+        waitMs));
+    EXPECT_EQ(fromFifo.exitCode, 1);
+    EXPECT_TRUE(fromFifo.err.contains(fifo.toUtf8())) << fromFifo.err.toStdString();
 }
 
 } // namespace
