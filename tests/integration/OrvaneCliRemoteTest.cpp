@@ -203,6 +203,16 @@ TEST_F(OrvaneCliRemoteTest, RefusalsArePrintedAndNotifiedWithoutATerminal) {
                     .contains("UTF-8"));
 }
 
+TEST_F(OrvaneCliRemoteTest, ASuccessWithoutATerminalIsAPassingNotification) {
+    if (!startStandin({"--notifications"})) {
+        return;
+    }
+    EXPECT_EQ(runCli({"send", "--text", "hi"}), 0) << stderr_.toStdString();
+    const QJsonObject notice = QJsonDocument::fromJson(nextRecord("NOTIFY ")).object();
+    EXPECT_EQ(notice.value("summary").toString(), "已发送到 KVM");
+    EXPECT_TRUE(notice.value("transient").toBool());
+}
+
 TEST_F(OrvaneCliRemoteTest, InterruptCancelsTheProgramsJob) {
     if (!startStandin({"--outcome", "hold", "--progress", "10"})) {
         return;

@@ -18,7 +18,7 @@ Arguments:
   --old                      owns org.orvane.Orvane without serving Orvane1 (an older one)
 
 On standard output: "READY <bus address>", then "CALL <method> <JSON of the arguments>"
-for each call and "NOTIFY <JSON of app, icon, summary, body>" for each notification.
+for each call and "NOTIFY <JSON of app, icon, summary, body, transient>" for each notification.
 Commands on standard input, one per line:
   push JSON      emits ItemReceived with the entry [id, kind, text, [paths], size, ms]
   set NAME JSON  changes a property and says so with PropertiesChanged
@@ -175,7 +175,8 @@ class Notifications(dbus.service.Object):
     @dbus.service.method("org.freedesktop.Notifications", in_signature="susssasa{sv}i",
                          out_signature="u")
     def Notify(self, app, replaces, icon, summary, body, actions, hints, timeout):
-        record("NOTIFY", {"app": app, "icon": icon, "summary": summary, "body": body})
+        record("NOTIFY", {"app": app, "icon": icon, "summary": summary, "body": body,
+                          "transient": bool(hints.get("transient", False))})
         return dbus.UInt32(1)
 
 

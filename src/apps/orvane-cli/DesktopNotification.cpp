@@ -14,6 +14,7 @@ namespace {
 // Long enough for a server that is started on demand, short enough for an action's user.
 constexpr int notifyTimeoutMs = 3000;
 constexpr int serverDecidesHowLong = -1;
+constexpr int lowUrgency = 0;
 
 } // namespace
 
@@ -21,7 +22,7 @@ bool wanted() {
     return isatty(STDERR_FILENO) == 0;
 }
 
-void show(const QString& summary, const QString& body) {
+void show(const QString& summary, const QString& body, bool passing) {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         return;
@@ -30,7 +31,11 @@ void show(const QString& summary, const QString& body) {
         QStringLiteral("org.freedesktop.Notifications"),
         QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("orvane")}};
+    QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("orvane")}};
+    if (passing) {
+        hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(lowUrgency)));
+        hints.insert(QStringLiteral("transient"), true);
+    }
     message << QStringLiteral("Orvane") << 0u << QStringLiteral("orvane") << summary << body
             << QStringList() << hints << serverDecidesHowLong;
     bus.call(message, QDBus::Block, notifyTimeoutMs);

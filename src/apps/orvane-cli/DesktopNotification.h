@@ -13,8 +13,9 @@ bool wanted();
 
 // Shows the notification through the session's notification server and waits (briefly)
 // for it to be taken, so that it is not lost when the program ends right after. Without a
-// session bus or a server, nothing happens.
-void show(const QString& summary, const QString& body);
+// session bus or a server, nothing happens. A `passing` one (a success) is shown with low
+// urgency and is not kept in the server's history.
+void show(const QString& summary, const QString& body, bool passing = false);
 
 } // namespace DesktopNotification
 

@@ -36,7 +36,12 @@ void SendReport::sent(qint64 bytes) {
         return;
     }
     bar_.finish();
-    Console::info(QStringLiteral("已发送 %1 B").arg(bytes));
+    const QString line = QStringLiteral("已发送 %1 B").arg(bytes);
+    Console::info(line);
+    // Run from a file manager or a shortcut, nothing else would tell that it went out.
+    if (notify_) {
+        DesktopNotification::show(QStringLiteral("已发送到 KVM"), line, true);
+    }
 }
 
 void SendReport::failed(const QString& error) {
