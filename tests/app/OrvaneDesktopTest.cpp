@@ -389,9 +389,14 @@ TEST_F(OrvaneDesktopTest, OtherProgramsSendAndListenThroughTheRunningProgram) {
     ASSERT_TRUE(log.waitFor(QStringLiteral("ItemReceived")));
     const auto head = [](const QDBusArgument& entry) {
         qint64 id = 0;
+        qint64 time = 0;
+        quint64 size = 0;
         QString kind, text;
+        QStringList paths;
+        // Read to its end: a structure left open keeps its reader alive.
         entry.beginStructure();
-        entry >> id >> kind >> text;
+        entry >> id >> kind >> text >> paths >> size >> time;
+        entry.endStructure();
         return std::tuple(id, kind, text);
     };
     const auto pushed = log.find(QStringLiteral("ItemReceived"));
@@ -405,6 +410,7 @@ TEST_F(OrvaneDesktopTest, OtherProgramsSendAndListenThroughTheRunningProgram) {
     entries.beginArray();
     ASSERT_FALSE(entries.atEnd());
     EXPECT_EQ(std::get<0>(head(entries)), id);
+    entries.endArray();
     EXPECT_EQ(call(QStringLiteral("SendEntry"), {id}).type(), QDBusMessage::ReplyMessage);
 }
 
