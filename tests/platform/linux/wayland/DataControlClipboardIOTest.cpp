@@ -110,6 +110,40 @@ TEST_F(DataControlClipboardTest, CopiesElsewhereReachTheHistoryAndOwnWritesAreNo
                            QStringLiteral("别处复制的文字\n第二行")}));
 }
 
+TEST_F(DataControlClipboardTest, CopiedFilesAndImagesElsewhereReachTheHistory) {
+    auto io = startIO();
+    QtClipboardTimers timers;
+    ClipboardManager manager(*io, timers, {});
+    manager.start([] {}, [](const ClipboardEntry&) {});
+    const auto newest = [&] {
+        return manager.state().history.value(0);
+    };
+
+    QTemporaryDir dir;
+    const QStringList files{writeTestFile(dir, QStringLiteral("报告 1.txt"), "a"),
+                            writeTestFile(dir, QStringLiteral("b#2.txt"), "b")};
+    const QByteArray uriList = QUrl::fromLocalFile(files[0]).toEncoded() + "\r\n" +
+                               QUrl::fromLocalFile(files[1]).toEncoded() + "\r\n";
+    copyElsewhere(uriList, {QStringLiteral("-t"), QStringLiteral("text/uri-list")});
+    ASSERT_TRUE(waitUntil([&] { return newest().files == files; }, waitMs));
+    EXPECT_EQ(newest().kind, ClipboardKind::files);
+
+    copyElsewhere("copy\n" + QUrl::fromLocalFile(files[1]).toEncoded(),
+                  {QStringLiteral("-t"), QStringLiteral("x-special/gnome-copied-files")});
+    ASSERT_TRUE(waitUntil([&] { return newest().files == QStringList{files[1]}; }, waitMs));
+
+    QImage image(64, 48, QImage::Format_ARGB32);
+    image.fill(Qt::magenta);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(image.save(&buffer, "PNG"));
+    copyElsewhere(png, {QStringLiteral("-t"), QStringLiteral("image/png")});
+    ASSERT_TRUE(waitUntil([&] { return newest().kind == ClipboardKind::image; }, waitMs));
+    ASSERT_TRUE(newest().imageData);
+    EXPECT_EQ(QImage::fromData(*newest().imageData).size(), image.size());
+}
+
 TEST_F(DataControlClipboardTest, WritesAreWhatOtherProgramsPaste) {
     auto io = startIO();
     // wl-paste runs while this thread waits for it: the backend answers on its own.
