@@ -7,6 +7,8 @@
 
 #include <QtGlobal>
 
+#include <functional>
+
 namespace orvane {
 
 // The system clipboard as the clipboard manager sees it. The desktop backend lives with
@@ -31,6 +33,16 @@ public:
     // Fails with emptyContent when the content has no kind, emptyImage when image bytes
     // are missing or undecodable, and writeFailed naming the format that could not be set.
     virtual Status<ClipboardError> writeContent(const ClipboardContent& content) = 0;
+
+    // True for a backend that knows when another program's change is complete and
+    // already read: it then calls the settled-change listener, and changeCount() and
+    // readContent() answer for that change from then on. Such a change needs neither
+    // polling nor a wait for the writer to finish offering formats. A backend that says
+    // false never calls the listener.
+    virtual bool announcesSettledChanges() const { return false; }
+    // Called on the owner's thread after each settled change by another program (never
+    // for this program's own writes); an empty listener stops the calls.
+    virtual void setSettledChangeListener(std::function<void()> listener) { Q_UNUSED(listener); }
 };
 
 } // namespace orvane

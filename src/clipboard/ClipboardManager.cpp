@@ -57,7 +57,11 @@ ClipboardManager::ClipboardManager(ClipboardIO& io, ClipboardTimers& timers, Log
     }
 }
 
-ClipboardManager::~ClipboardManager() = default;
+ClipboardManager::~ClipboardManager() {
+    if (listening_) {
+        io_.setSettledChangeListener({});
+    }
+}
 
 void ClipboardManager::assertOwnerThread() const {
     Q_ASSERT(QThread::currentThread() == thread());
@@ -66,6 +70,10 @@ void ClipboardManager::assertOwnerThread() const {
 void ClipboardManager::stop() {
     assertOwnerThread();
     pollTimer_.reset();
+    if (listening_) {
+        io_.setSettledChangeListener({});
+        listening_ = false;
+    }
 }
 
 void ClipboardManager::start(OnChanged onChanged, Persist persist) {
@@ -76,7 +84,14 @@ void ClipboardManager::start(OnChanged onChanged, Persist persist) {
     // Whatever is on the clipboard now is captured once below, not again by the poll.
     lastChangeCount_ = io_.changeCount();
     pollTimer_.reset();
-    pollTimer_ = timers_.start(pollInterval, true, [this] { pollClipboard(); });
+    listening_ = io_.announcesSettledChanges();
+    if (listening_) {
+        // An announced change goes through the same gate as a poll: the send sessions
+        // and the own-write bookkeeping of lastChangeCount_ apply to it unchanged.
+        io_.setSettledChangeListener([this] { pollClipboard(); });
+    } else {
+        pollTimer_ = timers_.start(pollInterval, true, [this] { pollClipboard(); });
+    }
     captureCurrent();
 }
 
@@ -96,6 +111,11 @@ void ClipboardManager::pollClipboard() {
 }
 
 void ClipboardManager::captureCurrent() {
+    if (listening_) {
+        // The backend announces a change only once its content is complete.
+        finishCapture();
+        return;
+    }
     const quint64 key = nextCaptureKey_++;
     delayedCaptures_[key] = timers_.start(captureDelay, false, [this, key] {
         delayedCaptures_.erase(key);
@@ -387,7 +407,16 @@ void ClipboardManager::releaseSendSession() {
     sendSessionReleaseTimer_ = timers_.start(sendSessionReleaseDelay, false, [this] {
         sendSessionReleaseTimer_.reset();
         endOneSendSession();
+        sendSessionEnded();
     });
+}
+
+// Without polling nobody else would look at a change announced during the session:
+// this stands in for the first poll after it.
+void ClipboardManager::sendSessionEnded() {
+    if (listening_ && sendSessionDepth_ == 0) {
+        pollClipboard();
+    }
 }
 
 void ClipboardManager::endOneSendSession() {

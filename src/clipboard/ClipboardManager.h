@@ -62,7 +62,9 @@ public:
     ~ClipboardManager() override;
 
     // Installs the callbacks (replacing earlier ones), takes what is on the clipboard now
-    // as already seen, starts polling and captures the current content once.
+    // as already seen, starts watching and captures the current content once. A backend
+    // that announces settled changes is not polled: each change it announces is captured
+    // at once, without the capture delay.
     void start(OnChanged onChanged, Persist persist);
     // The stored history, newest first, read while the manager may have run for a while.
     // What was copied or received meanwhile and is not among it stays in front.
@@ -101,6 +103,7 @@ private:
     struct PendingCapture;
 
     void pollClipboard();
+    void sendSessionEnded();
     void captureCurrent();
     void finishCapture();
     void drainCaptures(bool finishAll);
@@ -123,6 +126,8 @@ private:
     QString currentFingerprint_;
     QString skipFingerprint_;
     std::unique_ptr<ClipboardTimers::Timer> pollTimer_;
+    // The backend announces its changes and is listened to rather than polled.
+    bool listening_ = false;
     quint64 lastChangeCount_ = 0;
     OnChanged onChanged_;
     Persist persist_;

@@ -354,3 +354,78 @@ TEST_F(ClipboardManagerTest, BackgroundLoadKeepsWhatWasCopiedWhileItRan) {
 }
 
 } // namespace
+
+// A backend that announces each change by another program once it has read it.
+class AnnouncingClipboardIO : public FakeClipboardIO {
+public:
+    bool announcesSettledChanges() const override { return true; }
+    void setSettledChangeListener(std::function<void()> newListener) override {
+        listener = std::move(newListener);
+    }
+    void announceText(const QString& text) {
+        copyText(text);
+        if (listener) {
+            listener();
+        }
+    }
+
+    std::function<void()> listener;
+};
+
+class AnnouncedChangesTest : public ::testing::Test {
+protected:
+    AnnouncingClipboardIO io;
+    FakeClipboardTimers timers;
+    ClipboardManager manager{io, timers, {}, [](std::function<void()> job) {
+                                 job();
+                             }};
+};
+
+TEST_F(AnnouncedChangesTest, CapturedAtOnceWithoutPollingAndOwnWritesStaySilent) {
+    io.copyText("there at start");
+    manager.start({}, {});
+    EXPECT_EQ(timers.active(), 0);
+    EXPECT_EQ(texts(manager.state()), QStringList{"there at start"});
+
+    io.announceText("A");
+    EXPECT_EQ(texts(manager.state()), (QStringList{"A", "there at start"}));
+
+    // Nothing announced, nothing read: no poll stands in for the backend.
+    io.copyText("unannounced");
+    timers.advance(5s);
+    EXPECT_EQ(io.reads, 2);
+
+    // An announcement that brings no new count (our own write seen late) reads nothing.
+    ASSERT_TRUE(manager.receiveRemote(textEntry(0, "from device")));
+    io.listener();
+    EXPECT_EQ(io.reads, 2);
+    io.announceText("A");
+    EXPECT_EQ(texts(manager.state()), (QStringList{"A", "from device", "A", "there at start"}));
+
+    manager.stop();
+    EXPECT_FALSE(io.listener);
+}
+
+TEST_F(AnnouncedChangesTest, SendSessionsHoldCaptureAsPollingDoes) {
+    manager.start({}, {});
+    manager.beginSendSession();
+    io.announceText("during send");
+    manager.releaseSendSession();
+    timers.advance(300ms);
+    manager.beginSendSession(); // within the delay: no gap
+    timers.advance(1s);
+    EXPECT_TRUE(manager.state().history.isEmpty());
+    manager.releaseSendSession();
+    timers.advance(399ms);
+    EXPECT_TRUE(manager.state().history.isEmpty());
+    timers.advance(1ms);
+    EXPECT_EQ(texts(manager.state()), QStringList{"during send"});
+
+    // A change followed by a write of ours within the session is lost, as with polling.
+    manager.beginSendSession();
+    io.announceText("overwritten");
+    ASSERT_TRUE(manager.receiveRemote(textEntry(0, "sent back")));
+    manager.releaseSendSession();
+    timers.advance(1s);
+    EXPECT_EQ(texts(manager.state()), (QStringList{"sent back", "during send"}));
+}

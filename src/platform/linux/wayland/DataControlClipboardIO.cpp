@@ -66,6 +66,11 @@ Status<ClipboardError> DataControlClipboardIO::writeContent(const ClipboardConte
     return Done{};
 }
 
+void DataControlClipboardIO::setSettledChangeListener(std::function<void()> listener) {
+    Q_ASSERT(QThread::currentThread() == thread());
+    settledChange_ = std::move(listener);
+}
+
 void DataControlClipboardIO::selectionRead(ClipboardReading reading, quint64 generation) {
     // Read from a selection that one of our writes has replaced since.
     if (generation != writeGeneration_) {
@@ -73,6 +78,10 @@ void DataControlClipboardIO::selectionRead(ClipboardReading reading, quint64 gen
     }
     current_ = std::move(reading);
     ++changeCount_;
+    // A copy: the listener may replace itself.
+    if (const std::function<void()> listener = settledChange_) {
+        listener();
+    }
 }
 
 } // namespace orvane

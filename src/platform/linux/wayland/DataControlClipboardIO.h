@@ -13,7 +13,8 @@ namespace orvane {
 // The clipboard through the compositor's data-control protocol, which sees every copy
 // and sets the clipboard whether or not one of our windows has focus. A thread of its own
 // reads each new offer as it appears; changeCount() and readContent() answer from what it
-// read last, so the manager's polls cost nothing and never wait on another program.
+// read last, and each new offer is announced once it has been read, so the manager neither
+// polls nor waits on another program.
 //
 // Threads: every call on the thread that created the object (the main thread).
 class DataControlClipboardIO : public QObject, public ClipboardIO {
@@ -34,11 +35,14 @@ public:
     // Takes effect once the connection's thread gets to it; our data comes back from the
     // compositor as the new selection, which is not counted as a change again.
     Status<ClipboardError> writeContent(const ClipboardContent& content) override;
+    bool announcesSettledChanges() const override { return true; }
+    void setSettledChangeListener(std::function<void()> listener) override;
 
 private:
     void selectionRead(ClipboardReading reading, quint64 generation);
 
     Log log_;
+    std::function<void()> settledChange_;
     std::unique_ptr<DataControlThread> thread_;
     ClipboardReading current_;
     quint64 changeCount_ = 0;

@@ -117,6 +117,8 @@ void DataControlThread::setSelection(QList<DataControlFormats::OfferedFormat> fo
 }
 
 void DataControlThread::run() {
+    // Named, so that its wakeups can be told apart in /proc and top.
+    pthread_setname_np(pthread_self(), threadName);
     blockBrokenPipe();
     while (!stopping_ && !failed_ && pollOnce()) {
     }
@@ -299,6 +301,8 @@ void DataControlThread::readAvailable() {
             continue;
         }
         if (got == 0) {
+            // The buffer grew by doubling; the history may keep it for a long time.
+            reading_->bytes.squeeze();
             finishFormat(std::move(reading_->bytes));
             return;
         }

@@ -46,6 +46,9 @@ public:
         std::function<void(QString reason)> lost;
     };
 
+    // The connection thread's name (as /proc/PID/task/TID/comm shows it).
+    static constexpr char threadName[] = "orvane-wlclip";
+
     DataControlThread(Limits limits, Callbacks callbacks);
     ~DataControlThread() override;
 
