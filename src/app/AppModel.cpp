@@ -82,13 +82,6 @@ AppModel::AppModel(Parts parts, QObject* parent)
     keeper_ = std::make_unique<HistoryKeeper>(*history_, *clipboard_, clipboardLog);
     connect(keeper_.get(), &HistoryKeeper::clipboardChanged, this,
             &AppModel::refreshClipboardState);
-    connect(keeper_.get(), &HistoryKeeper::settled, this, [this](qint64 localID, qint64 id) {
-        auto received = receivedUnstored_.extract(localID);
-        if (!received.empty()) {
-            received.mapped().id = id;
-            emit itemReceived(received.mapped());
-        }
-    });
     toasts_ = std::make_unique<ToastController>(*timers_);
     connect(toasts_.get(), &ToastController::changed, this, &AppModel::toastChanged);
     ProtocolStack* stack = stack_.get();

@@ -27,7 +27,6 @@
 #include <QString>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 
@@ -179,9 +178,6 @@ private:
     std::unique_ptr<SettingsController> settings_;
     std::shared_ptr<HistoryService> history_;
     std::unique_ptr<HistoryKeeper> keeper_;
-    // Received entries whose row is still being written, by their local id: announced once
-    // their id is final.
-    std::map<qint64, ClipboardEntry> receivedUnstored_;
 
     bool serialDebugLogEnabled_ = false;
     bool portConfigured_ = false;

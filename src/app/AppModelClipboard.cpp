@@ -69,12 +69,8 @@ void AppModel::deliverTransEntry(const ClipboardEntry& entry) {
         return;
     }
     refreshClipboardState();
-    const ClipboardEntry& received = clipboard_->state().history.first();
-    if (keeper_->isStoring(received.id)) {
-        receivedUnstored_.emplace(received.id, received);
-    } else {
-        emit itemReceived(received);
-    }
+    keeper_->whenSettled(clipboard_->state().history.first(),
+                         [this](const ClipboardEntry& received) { emit itemReceived(received); });
     appendProtocolLog(QStringLiteral("剪贴板已更新: %1 · %2 B")
                           .arg(clipboardKindRawValue(entry.kind))
                           .arg(entry.dataSize),

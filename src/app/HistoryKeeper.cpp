@@ -27,19 +27,28 @@ void HistoryKeeper::store(const ClipboardEntry& entry) {
                      if (!added.failure.isEmpty()) {
                          log_(added.failure);
                      }
-                     if (!added.rowID) {
-                         emit settled(localID, localID);
-                         return;
-                     }
-                     if (deleted) {
+                     qint64 id = localID;
+                     if (added.rowID && deleted) {
                          history_.remove(*added.rowID);
-                         emit settled(localID, localID);
-                         return;
+                     } else if (added.rowID) {
+                         id = *added.rowID;
+                         clipboard_.noteStored(localID, id);
+                         emit clipboardChanged();
                      }
-                     clipboard_.noteStored(localID, *added.rowID);
-                     emit clipboardChanged();
-                     emit settled(localID, *added.rowID);
+                     if (auto waiting = waiting_.extract(localID); !waiting.empty()) {
+                         waiting.mapped().entry.id = id;
+                         waiting.mapped().then(waiting.mapped().entry);
+                     }
                  });
+}
+
+void HistoryKeeper::whenSettled(const ClipboardEntry& entry,
+                                std::function<void(const ClipboardEntry&)> then) {
+    if (unstoredIDs_.contains(entry.id)) {
+        waiting_.insert_or_assign(entry.id, Waiting{entry, std::move(then)});
+    } else {
+        then(entry);
+    }
 }
 
 void HistoryKeeper::remove(qint64 id) {

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <set>
 
 namespace orvane {
@@ -28,8 +29,10 @@ public:
     void setEnabled(bool enabled) { enabled_ = enabled; }
 
     void store(const ClipboardEntry& entry);
-    // The entry with this local id is being stored; settled() follows.
-    bool isStoring(qint64 localID) const { return unstoredIDs_.contains(localID); }
+    // Calls `then` with the entry once its storing is over, with its row id then (the local
+    // id stays when no row was written: a recent duplicate, a failure); at once when it is
+    // not being stored.
+    void whenSettled(const ClipboardEntry& entry, std::function<void(const ClipboardEntry&)> then);
     // The entry has left the history on screen.
     void remove(qint64 id);
     void clear();
@@ -37,9 +40,6 @@ public:
 signals:
     // The clipboard manager's state changed (an entry got its row id).
     void clipboardChanged();
-    // Storing the entry with the local id `localID` is over: `id` is its row id, or the
-    // local id still when no row was written (a recent duplicate, a failure).
-    void settled(qint64 localID, qint64 id);
 
 private:
     HistoryService& history_;
@@ -50,6 +50,11 @@ private:
     // meanwhile: their row goes once its id is known.
     std::set<qint64> unstoredIDs_;
     std::set<qint64> deletedBeforeStored_;
+    struct Waiting {
+        ClipboardEntry entry;
+        std::function<void(const ClipboardEntry&)> then;
+    };
+    std::map<qint64, Waiting> waiting_; // by local id
 };
 
 } // namespace orvane
