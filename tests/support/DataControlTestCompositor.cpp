@@ -44,6 +44,8 @@ struct Offer {
 struct DataControlTestCompositor::State {
     wl_display* display = nullptr;
     wl_event_loop* loop = nullptr;
+    // The display frees only the event sources that were removed from it.
+    wl_event_source* wake = nullptr;
     std::vector<Device*> devices;
     Source* selection = nullptr;
     std::uint64_t selectionSerial = 0;
@@ -283,7 +285,7 @@ DataControlTestCompositor::DataControlTestCompositor(Options options)
         static_cast<DataControlTestCompositor*>(data)->runTasks();
         return 0;
     };
-    wl_event_loop_add_fd(state_->loop, wakeFd_, WL_EVENT_READABLE, wake, this);
+    state_->wake = wl_event_loop_add_fd(state_->loop, wakeFd_, WL_EVENT_READABLE, wake, this);
     thread_ = std::thread([this] {
         while (!state_->stopping) {
             wl_event_loop_dispatch(state_->loop, -1);
@@ -298,6 +300,9 @@ DataControlTestCompositor::~DataControlTestCompositor() {
         thread_.join();
     }
     state_->stopping = true;
+    if (state_->wake) {
+        wl_event_source_remove(state_->wake);
+    }
     wl_display_destroy_clients(state_->display);
     wl_display_destroy(state_->display);
     if (wakeFd_ >= 0) {
