@@ -1,6 +1,8 @@
 // orvane-cli as the remote of a running orvane: against a stand-in that serves the
 // program's session-bus interface on a private bus, as its arguments script it.
 
+#include "support/EventLoopWait.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -12,7 +14,6 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -296,11 +297,7 @@ TEST_F(OrvaneCliRemoteTest, WithoutTheProgramShowStartsItAndSendNeedsAPort) {
     fake.close();
     fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ASSERT_EQ(runCli({"show"}, {}, home_.path() + ":/usr/bin:/bin"), 0) << stderr_.toStdString();
-    QDeadlineTimer deadline(waitMs);
-    while (!QFileInfo::exists(marker) && !deadline.hasExpired()) {
-        QThread::msleep(20);
-    }
-    EXPECT_TRUE(QFileInfo::exists(marker));
+    EXPECT_TRUE(orvane::test::waitUntil([&] { return QFileInfo::exists(marker); }, waitMs));
 }
 
 } // namespace
