@@ -7,9 +7,13 @@
 #include <QLabel>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace orvane {
 
 namespace {
+
+constexpr int maxTextWidth = 360;
 
 QString symbolFor(ToastBanner::Kind kind) {
     switch (kind) {
@@ -35,7 +39,7 @@ ToastBanner::ToastBanner(QWidget* parent)
     layout->addWidget(icon_);
     text_ = new QLabel(this);
     text_->setWordWrap(true);
-    text_->setMaximumWidth(360);
+    text_->setMaximumWidth(maxTextWidth);
     layout->addWidget(text_);
     auto* shadow = new QGraphicsDropShadowEffect(this);
     shadow->setColor(QColor(0, 0, 0, int(0.18 * 255)));
@@ -48,6 +52,10 @@ ToastBanner::ToastBanner(QWidget* parent)
 void ToastBanner::showToast(const QString& message, Kind kind) {
     kind_ = kind;
     text_->setText(message);
+    // A wrapping label asks for a narrow box of its own choosing; a message that fits on
+    // one line must stay on one line, a longer one wraps at the widest.
+    text_->setMinimumWidth(
+        std::min(text_->fontMetrics().horizontalAdvance(message) + 1, maxTextWidth));
     icon_->setPixmap(Symbols::icon(symbolFor(kind)).pixmap(18, 18));
     adjustSize();
     show();

@@ -278,6 +278,9 @@ TEST_F(ClipboardPanelViewTest, ToastShowsTheKindsMessageUntilCleared) {
     panel.setTransfer(true, 100);
     const QObjectList& stack = panel.children(); // bottom to top
     EXPECT_GT(stack.indexOf(toast), stack.indexOf(panel.transferOverlay()));
+    // A short file name is not broken over two lines.
+    toast->showToast(QStringLiteral("发送成功 · 固件包.bin"), ToastBanner::Kind::success);
+    EXPECT_LT(toast->height(), 2 * toast->fontMetrics().height() + 20);
     toast->clearToast();
     EXPECT_FALSE(toast->isVisible());
 }
