@@ -121,21 +121,14 @@ RemoteControl::start(const ClipboardEntry& entry) {
     }
     const Job job = ++lastJob_;
     SendController::Observer observer;
-    // Queued, like everything the job reports: its caller hears of the job first. The send
-    // may outlast this object while the program quits.
+    // The send may outlast this object while the program quits. Progress already arrives
+    // from the event loop, after the caller has had its answer; the end may come at once
+    // (a send refused before it began), so it is queued behind that answer.
     QPointer<RemoteControl> self(this);
     observer.progress = [self, job](int percent) {
-        if (!self) {
-            return;
+        if (self) {
+            emit self->jobProgress(job, percent);
         }
-        QMetaObject::invokeMethod(
-            self.data(),
-            [self, job, percent] {
-                if (self) {
-                    emit self->jobProgress(job, percent);
-                }
-            },
-            Qt::QueuedConnection);
     };
     observer.finished = [self, job](SendController::Outcome outcome, const QString& message,
                                     qint64 bytes) {

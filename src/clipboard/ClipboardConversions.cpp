@@ -40,15 +40,10 @@ ClipboardEntry entryFromContent(const ClipboardContent& content, qint64 id, qint
         entry.text = content.text;
         entry.files = content.files;
         break;
-    case ClipboardKind::image: {
+    case ClipboardKind::image:
         entry.text = imageLabel();
-        const QByteArray bytes = content.imagePNG.value_or(QByteArray());
-        entry.imageData = bytes;
-        entry.dataSize = bytes.size();
-        entry.fingerprint =
-            ClipboardEntry::fingerprintOf(entry.kind, entry.text, entry.files, bytes, {});
-        return entry;
-    }
+        entry.imageData = content.imagePNG.value_or(QByteArray());
+        break;
     }
     entry.dataSize = ClipboardEntry::computeDataSize(entry);
     entry.fingerprint = entry.computeFingerprint();

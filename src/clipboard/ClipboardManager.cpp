@@ -58,9 +58,7 @@ ClipboardManager::ClipboardManager(ClipboardIO& io, ClipboardTimers& timers, Log
 }
 
 ClipboardManager::~ClipboardManager() {
-    if (listening_) {
-        io_.setSettledChangeListener({});
-    }
+    stopListening();
 }
 
 void ClipboardManager::assertOwnerThread() const {
@@ -70,6 +68,10 @@ void ClipboardManager::assertOwnerThread() const {
 void ClipboardManager::stop() {
     assertOwnerThread();
     pollTimer_.reset();
+    stopListening();
+}
+
+void ClipboardManager::stopListening() {
     if (listening_) {
         io_.setSettledChangeListener({});
         listening_ = false;
@@ -407,16 +409,12 @@ void ClipboardManager::releaseSendSession() {
     sendSessionReleaseTimer_ = timers_.start(sendSessionReleaseDelay, false, [this] {
         sendSessionReleaseTimer_.reset();
         endOneSendSession();
-        sendSessionEnded();
+        // Without polling nobody else would look at a change announced during the
+        // session: this stands in for the first poll after it.
+        if (listening_) {
+            pollClipboard();
+        }
     });
-}
-
-// Without polling nobody else would look at a change announced during the session:
-// this stands in for the first poll after it.
-void ClipboardManager::sendSessionEnded() {
-    if (listening_ && sendSessionDepth_ == 0) {
-        pollClipboard();
-    }
 }
 
 void ClipboardManager::endOneSendSession() {

@@ -103,7 +103,7 @@ private:
     struct PendingCapture;
 
     void pollClipboard();
-    void sendSessionEnded();
+    void stopListening();
     void captureCurrent();
     void finishCapture();
     void drainCaptures(bool finishAll);

@@ -41,7 +41,7 @@ int runHistory(const CliInvocation& invocation) {
     RunningProgram::CallError error;
     const auto entries = program->history(&error);
     if (!entries) {
-        Console::error(error.message.isEmpty() ? error.name : error.message);
+        Console::error(error.text());
         return CliExitCode::failure;
     }
     if (invocation.isSet(QStringLiteral("json"))) {

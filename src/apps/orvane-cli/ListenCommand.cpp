@@ -44,8 +44,7 @@ int runListen(const CliInvocation& invocation) {
     const QString port = invocation.arguments().value(0);
     const QString ble = invocation.value(QStringLiteral("ble"));
     const bool named = !port.isEmpty() || !ble.isEmpty();
-    if (const auto program = RunningProgram::find();
-        program && (!named || program->holds(port, ble))) {
+    if (const auto program = RunningProgram::findHolding(port, ble)) {
         return listenThroughProgram(*program, termination, json);
     }
     if (!named) {

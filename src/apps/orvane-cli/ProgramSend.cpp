@@ -54,8 +54,7 @@ void ProgramSend::start() {
     deadline_.stop();
     const RunningProgram::Reply reply = program_.call(method_, {argument_});
     if (reply.error) {
-        const QString message =
-            reply.error->message.isEmpty() ? reply.error->name : reply.error->message;
+        const QString message = reply.error->text();
         fail(message, CliExitCode::failure);
         return;
     }

@@ -1,5 +1,7 @@
 #include "apps/orvane-cli/RunningProgram.h"
 
+#include "platform/linux/OrvaneBusEntry.h"
+
 #include <QDBusArgument>
 #include <QDBusServiceWatcher>
 #include <QFileInfo>
@@ -15,20 +17,9 @@ const QString interfaceName = QStringLiteral("org.orvane.Orvane1");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 
 ClipboardEntry readEntry(const QDBusArgument& argument) {
-    ClipboardEntry entry;
-    QString kind;
-    argument.beginStructure();
-    argument >> entry.id >> kind >> entry.text >> entry.files >> entry.dataSize >> entry.timestamp;
-    argument.endStructure();
-    entry.kind = clipboardKindFromRawValue(kind).value_or(ClipboardKind::text);
-    // The struct carries an image's file among the paths; the entry keeps it apart.
-    if (entry.kind == ClipboardKind::image) {
-        entry.imagePath = entry.files.value(0);
-        entry.files.clear();
-    } else if (entry.kind == ClipboardKind::files) {
-        entry.text = entry.files.join(u'\n');
-    }
-    return entry;
+    OrvaneBusEntry entry;
+    argument >> entry;
+    return entry.toEntry();
 }
 
 // The same file whichever way it was named: a symbolic link (by-id names) or a relative path.
@@ -100,6 +91,16 @@ bool RunningProgram::readProperties() {
     properties_ = qdbus_cast<QVariantMap>(reply.arguments().value(0));
     // A program that answers for the object but not for this interface is an older one.
     return properties_.contains(QStringLiteral("LinkState"));
+}
+
+std::unique_ptr<RunningProgram> RunningProgram::findHolding(const QString& port,
+                                                            const QString& bleAddress) {
+    auto program = find();
+    const bool named = !port.isEmpty() || !bleAddress.isEmpty();
+    if (program && named && !program->holds(port, bleAddress)) {
+        return nullptr;
+    }
+    return program;
 }
 
 bool RunningProgram::holds(const QString& port, const QString& bleAddress) const {

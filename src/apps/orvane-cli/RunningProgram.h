@@ -30,11 +30,17 @@ public:
     struct CallError {
         QString name;
         QString message;
+        // For a person: the program's own message, else the error's name.
+        QString text() const { return message.isEmpty() ? name : message; }
     };
 
     // Finds the program: nullptr without a session bus, without an owner of its name, or
     // when the owner does not serve the interface (an older program).
     static std::unique_ptr<RunningProgram> find();
+    // The program, when it runs and holds the link named (a port path, else a BLE address),
+    // or when none is named: the link a command should go through it for.
+    static std::unique_ptr<RunningProgram> findHolding(const QString& port,
+                                                       const QString& bleAddress);
 
     ~RunningProgram() override;
 

@@ -143,8 +143,7 @@ int runSend(const CliInvocation& invocation) {
     const bool named = !port.isEmpty() || !ble.isEmpty();
     // The program holding the link is the only one that can use it; a link it does not
     // hold is ours to open.
-    if (const auto program = RunningProgram::find();
-        program && (!named || program->holds(port, ble))) {
+    if (const auto program = RunningProgram::findHolding(port, ble)) {
         Console::info(
             QStringLiteral("经由正在运行的 orvane 发送%1").arg(program->linkDescription()));
         const auto [method, argument] = programCall(invocation, text);

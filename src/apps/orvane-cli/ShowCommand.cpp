@@ -29,7 +29,7 @@ int runShow(const CliInvocation&) {
         if (!reply.error) {
             return CliExitCode::success;
         }
-        Console::error(reply.error->message.isEmpty() ? reply.error->name : reply.error->message);
+        Console::error(reply.error->text());
         return CliExitCode::failure;
     }
     const QString path = findProgram();

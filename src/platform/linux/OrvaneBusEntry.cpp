@@ -29,6 +29,22 @@ OrvaneBusEntry OrvaneBusEntry::from(const ClipboardEntry& entry) {
     return out;
 }
 
+ClipboardEntry OrvaneBusEntry::toEntry() const {
+    ClipboardEntry entry;
+    entry.id = id;
+    entry.kind = clipboardKindFromRawValue(kind).value_or(ClipboardKind::text);
+    entry.text = text;
+    entry.dataSize = qint64(size);
+    entry.timestamp = time;
+    if (entry.kind == ClipboardKind::image) {
+        entry.imagePath = paths.value(0);
+    } else if (entry.kind == ClipboardKind::files) {
+        entry.files = paths;
+        entry.text = paths.join(u'\n');
+    }
+    return entry;
+}
+
 void OrvaneBusEntry::registerType() {
     qDBusRegisterMetaType<OrvaneBusEntry>();
     qDBusRegisterMetaType<OrvaneBusEntries>();

@@ -22,6 +22,9 @@ struct OrvaneBusEntry {
     qint64 time = 0;
 
     static OrvaneBusEntry from(const ClipboardEntry& entry);
+    // The entry back, as a client of the interface sees it: an image's file is its image
+    // path, a files entry's text lists its files.
+    ClipboardEntry toEntry() const;
     // Once, before the type crosses the bus.
     static void registerType();
 };

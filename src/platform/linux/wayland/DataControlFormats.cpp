@@ -71,6 +71,7 @@ ReadPlan::ReadPlan(QList<QByteArray> offered)
             }
         }
     }
+    reading_ = readSoFar();
 }
 
 std::optional<QByteArray> ReadPlan::next() {
@@ -85,11 +86,11 @@ void ReadPlan::received(const QByteArray& mimeType, std::optional<QByteArray> by
     if (bytes) {
         read_.insert(mimeType, *bytes);
     }
-    const ClipboardReading now = reading();
-    decided_ = now.secret || now.content.kind.has_value();
+    reading_ = readSoFar();
+    decided_ = reading_.secret || reading_.content.kind.has_value();
 }
 
-ClipboardReading ReadPlan::reading() const {
+ClipboardReading ReadPlan::readSoFar() const {
     QMimeData mime;
     for (auto it = read_.cbegin(); it != read_.cend(); ++it) {
         mime.setData(QString::fromLatin1(isText(it.key()) ? textPlain : it.key()), it.value());

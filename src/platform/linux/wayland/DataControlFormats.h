@@ -34,13 +34,16 @@ public:
 
     bool isOwn() const { return offered_.contains(ownSourceMarker); }
     // What was read, as the clipboard manager reads it.
-    ClipboardReading reading() const;
+    const ClipboardReading& reading() const { return reading_; }
 
 private:
+    ClipboardReading readSoFar() const;
+
     QList<QByteArray> offered_;
     QMap<QByteArray, QByteArray> read_;
     QList<QByteArray> pending_; // still to read, in order
     bool decided_ = false;
+    ClipboardReading reading_; // of what was read so far
 };
 
 // One format of our own clipboard data. A JPEG's PNG is made only when a reader asks.
