@@ -98,7 +98,8 @@ TEST_F(DataControlClipboardTest, CopiesElsewhereReachTheHistoryAndOwnWritesAreNo
     const quint64 afterWrite = io->changeCount();
     copyElsewhere(QByteArray("later"));
     ASSERT_TRUE(changedAfter(*io, afterWrite));
-    waitUntil([&] { return manager.state().history.first().text == u"later"; }, waitMs);
+    ASSERT_TRUE(
+        waitUntil([&] { return manager.state().history.first().text == u"later"; }, waitMs));
     EXPECT_EQ(io->changeCount(), afterWrite + 1);
     QStringList texts;
     for (const ClipboardEntry& entry : manager.state().history) {
